@@ -1,0 +1,19 @@
+// Help and safety texts, and the conversion of the program's Windows-1252 texts for display.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Reads a help or safety file for display: loads and decodes it, drops its last byte (it is
+// overwritten with the string end) and cuts the text at the first zero byte.
+// Nothing when the file cannot be read. An empty file gives an empty text.
+std::optional<std::string> loadDisplayText(const std::string& path);
+
+// Windows-1252 to UTF-8, for the toolkit and the terminal. Bytes without a character in
+// Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD.
+std::string cp1252ToUtf8(std::string_view text);
+
+// UTF-8 to Windows-1252, for the encoding tool; false when a character has no
+// Windows-1252 byte or the input is not valid UTF-8.
+bool utf8ToCp1252(std::string_view text, std::string& out);

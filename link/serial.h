@@ -1,0 +1,51 @@
+// The one serial port through which the program talks to the flash unit's boot loader.
+// The operations are the same on every platform; serial_posix.cpp (termios) and
+// serial_win32.cpp (Win32 comm API) are the only files that know the platform, and the
+// build picks one. Every call comes from the worker thread.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+inline constexpr std::uint32_t kInitialBaud = 9600;
+inline constexpr std::uint32_t kFastBaud = 115200;
+inline constexpr int kReadTotalTimeoutMs = 2000;      // a read of N bytes ends after this at the latest
+inline constexpr int kWriteTimeoutPerByteMs = 3000;   // a write of N bytes may take N times this
+inline constexpr int kPortOpenSettleMs = 200;         // wait at the end of portOpen
+inline constexpr std::size_t kDevicePathBufferSize = 100;
+
+// Selectors of portOpen.
+inline constexpr int kPortByNumber = 0;   // Windows "\\.\COM%d"; POSIX "/dev/ttyUSB%d"
+inline constexpr int kPortByName = 1;     // Windows "\\.\%s"; POSIX the name as a path
+                                          // ("/dev/" is put in front of a bare name)
+
+// Opens and configures the port at 9600 baud, 8N1, raw, no flow control, DTR off, RTS on,
+// with the read and write limits above, then waits kPortOpenSettleMs. The port must be
+// closed. False (port closed) when it cannot be opened or the path does not fit 99
+// characters; an unknown selector returns false and leaves the port as it was.
+bool portOpen(std::int16_t portNumber, std::string_view portName, int selector);
+
+// Changes only the line speed; failures are not reported.
+void portSetSpeed(std::uint32_t baud);
+
+// Closes the port if it is open; afterwards it is closed in every case.
+void portClose();
+
+bool portIsOpen();
+
+// One read of exactly buffer.size() bytes, ending after kReadTotalTimeoutMs at the latest.
+// True only when every byte came; bytes that came before a shortfall stay in the buffer.
+// False at once on a closed port.
+bool portRead(std::span<std::uint8_t> buffer);
+
+// One write of data; true when the platform accepted it. False at once on a closed port.
+bool portWrite(std::span<const std::uint8_t> data);
+
+// Blocks the calling thread.
+void waitMs(int milliseconds);
+
+// The platform's description of the last failed open, read or write (for a front end that
+// wants to say why, e.g. "Permission denied"); empty when there was none.
+std::string portLastErrorText();

@@ -1,0 +1,75 @@
+// A simulated varnoflex flash unit: it plays the microcontroller's serial boot loader on
+// the other side of a pseudo-terminal (or any file descriptor), strictly, so that it catches
+// the host when the host is wrong. Used by the tests, the benchmarks and the demo.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Faults the unit can be asked to show. Block numbers count from 0.
+struct SimFaults {
+    bool silent = false;                 // answers nothing at all
+    bool refuseConnect = false;          // no acknowledgement of the connect frame
+    bool refuseSecondSpeed = false;      // no acknowledgement of the speed command at 115200
+    bool longInfoReply = false;          // information reply announcing 120 data bytes
+    bool bigRange = false;               // reports end address 03 FF FF (1024 blocks)
+    bool eraseRefused = false;           // memory not blank and the erase is refused
+    bool blankAtSecondCheck = false;     // first blank check says "not blank", the second "blank"
+    bool programModeRefused = false;
+    int refuseWriteBlock = -1;           // refuses this block in the write pass
+    bool noFinalAck = false;             // no acknowledgement after the last block
+    bool wrongChecksum = false;          // checksum reply off by one
+    bool verifyRefused = false;          // no acknowledgement of CMD_VERIFY
+    int refuseVerifyBlock = -1;          // refuses this block in the verify pass
+    int hangUpAfterBlock = -1;           // hangs up the line after acknowledging this block (pulled cable)
+    bool garbageBeforeReply = false;     // sends stray bytes before the information reply
+};
+
+struct SimOptions {
+    std::uint32_t endAddress = 0x01FFFF;           // reported in the information reply
+    std::string deviceName = "VF-SIM FLASH";       // reported in the information reply
+    std::optional<std::string> memoryInFile;       // initial memory (raw bytes); default blank (FF)
+    bool oldFirmware = false;                      // start filled with "older firmware" instead of blank
+    std::optional<std::string> memoryOutFile;      // memory written here when serving ends
+    std::optional<std::string> recordFile;         // what the unit saw, one line per event
+    bool pace = false;                             // delay every byte by its wire time (10 bits)
+    SimFaults faults;
+};
+
+// Parses one command-line option of the simulated unit at argv[i] (advancing i past its
+// value). Returns false, with a message in error, for an unknown option or a bad value.
+// Shared by vf-sim and vf-testbed so both take the same options.
+bool parseSimOption(int argc, char** argv, int& i, SimOptions& options, std::string& error);
+// The option list for --help.
+const char* simOptionsHelp();
+
+struct SimEvent {
+    std::string text;   // e.g. "frame 01 01 00 FF 03 at 9600", "speed 115200", "VIOLATION ..."
+};
+
+class SimulatedUnit {
+public:
+    explicit SimulatedUnit(SimOptions options);
+
+    // Serves the boot loader on masterFd until stop becomes true, the fault hangUpAfterBlock
+    // hangs up (the function then returns true with hungUp() set), or the fd fails.
+    // slavePath names the pty's other side, opened to read the line settings the host
+    // applied (speed, 8N1, raw, flow control).
+    void serve(int masterFd, const std::string& slavePath, const std::atomic<bool>& stop);
+
+    bool hungUp() const;
+    const std::vector<SimEvent>& events() const;
+    std::vector<std::string> violations() const;     // every protocol violation seen
+    const std::vector<std::uint8_t>& memory() const; // the unit's flash, endAddress + 1 bytes
+    int completedUpdates() const;                    // verify passes that ended with every block equal
+    // Writes memory and the record file as the options ask; called by serve on its way out.
+    void finish();
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+};

@@ -1,0 +1,19 @@
+// Identification of the connected flash unit and the firmware update sequence.
+#pragma once
+
+#include <cstdint>
+
+struct DeviceListEntry;
+
+// The device list entry whose device answered the last successful identification.
+extern const DeviceListEntry* selectedEntry;
+
+// Reloads the device list, finds the listed converters' ports and tries the entries in file
+// order; on 0 the port is open at 115200 baud and selectedEntry is set. Returns 0, 4, 6, 7
+// or 8. A device reporting more blocks than the firmware image holds counts as not answering.
+std::uint8_t connectDevice();
+
+// The whole update: identification, firmware load, blank check or erase, program mode,
+// write pass, the device's check, checksum comparison, verify pass. Every end stores its
+// result code with storeResult (9 and 22 may be stored on the way).
+void runUpdate();

@@ -2,6 +2,7 @@
 // of each model's USB-serial converter, and the firmware version and file on offer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -44,3 +45,19 @@ bool parseDeviceList(DeviceList& list, std::span<const std::uint8_t> text);
 
 // Clears list, loads the file at path (storage-encoded) and parses it.
 bool loadDeviceList(DeviceList& list, const std::string& path);
+
+// Where and why a device list could not be read, for tools that check device lists.
+struct DeviceListProblem {
+    enum class Kind { None, FileUnreadable, FieldTooLong, EndsInsideRecord };
+    Kind kind = Kind::None;
+    int record = 0;            // 1-based number of the failing record
+    int field = 0;             // 1-based field number (1 to 5)
+    std::size_t offset = 0;    // position in the decoded text where the record failed
+};
+
+// As parseDeviceList and loadDeviceList, and on failure says where and why.
+bool parseDeviceList(DeviceList& list, std::span<const std::uint8_t> text, DeviceListProblem& problem);
+bool loadDeviceList(DeviceList& list, const std::string& path, DeviceListProblem& problem);
+
+// A one-line English description of problem, e.g. "record 2, field 5: field too long".
+std::string describeDeviceListProblem(const DeviceListProblem& problem);

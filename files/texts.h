@@ -1,6 +1,7 @@
 // Help and safety texts, and the conversion of the program's Windows-1252 texts for display.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,3 +18,5 @@ std::string cp1252ToUtf8(std::string_view text);
 // UTF-8 to Windows-1252, for the encoding tool; false when a character has no
 // Windows-1252 byte or the input is not valid UTF-8.
 bool utf8ToCp1252(std::string_view text, std::string& out);
+// The same, and on failure errorOffset is the byte position of the offending character.
+bool utf8ToCp1252(std::string_view text, std::string& out, std::size_t& errorOffset);

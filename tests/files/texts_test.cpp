@@ -1,0 +1,71 @@
+// Texts for display and the Windows-1252 conversion.
+#include "files/texts.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::string_literals;
+
+TEST(LoadDisplayText, DropsTheLastByteAndCutsAtZero)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("lf.ovk", "line one\nline two\n")), "line one\nline two");
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("char.ovk", "no line end!")), "no line end");
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("crlf.ovk", "a\r\nb\r\n")), "a\r\nb\r");
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("nul.ovk", "shown\0hidden\n"s)), "shown");
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("one.ovk", "x")), "");
+    EXPECT_EQ(loadDisplayText(dir.writeRaw("empty.ovk", "")), "");
+    EXPECT_FALSE(loadDisplayText(dir.file("missing.ovk")));
+}
+
+TEST(Cp1252, GermanLettersBothWays)
+{
+    const std::string cp1252 = "\xC4\xD6\xDC\xE4\xF6\xFC\xDF";   // ÄÖÜäöüß
+    const std::string utf8 = "ÄÖÜäöüß";
+    EXPECT_EQ(cp1252ToUtf8(cp1252), utf8);
+    std::string back;
+    ASSERT_TRUE(utf8ToCp1252(utf8, back));
+    EXPECT_EQ(back, cp1252);
+    EXPECT_EQ(cp1252ToUtf8("Ger\xE4t f\xFCr"), "Gerät für");
+}
+
+TEST(Cp1252, TheRange80To9F)
+{
+    EXPECT_EQ(cp1252ToUtf8("\x80\x85\x8A\x93\x94\x96\x99\x9F"), "€…Š“”–™Ÿ");
+    // The five bytes without a character.
+    EXPECT_EQ(cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+    std::string out;
+    ASSERT_TRUE(utf8ToCp1252("€ – ™", out));
+    EXPECT_EQ(out, "\x80 \x96 \x99");
+}
+
+TEST(Cp1252, EveryByteRoundTripsExceptTheUnassignedOnes)
+{
+    for (int value = 0; value < 256; ++value) {
+        const std::string byte(1, static_cast<char>(value));
+        std::string back;
+        const bool unassigned = value == 0x81 || value == 0x8D || value == 0x8F || value == 0x90 || value == 0x9D;
+        EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(byte), back), !unassigned) << value;
+        if (!unassigned) {
+            EXPECT_EQ(back, byte) << value;
+        }
+    }
+}
+
+TEST(Cp1252, RefusesWhatItCannotConvert)
+{
+    std::string out = "unchanged";
+    std::size_t offset = 0;
+    EXPECT_FALSE(utf8ToCp1252("ab\u2192", out, offset));   // an arrow has no byte
+    EXPECT_EQ(offset, 2u);
+    EXPECT_FALSE(utf8ToCp1252("\x81", out));                 // U+0081 has none either
+    EXPECT_FALSE(utf8ToCp1252("a\xC3", out, offset));          // truncated sequence
+    EXPECT_EQ(offset, 1u);
+    EXPECT_FALSE(utf8ToCp1252("\xC3\x28", out));               // bad continuation
+    EXPECT_FALSE(utf8ToCp1252("\xC1\xBF", out));               // overlong
+    EXPECT_FALSE(utf8ToCp1252("\xED\xA0\x80", out));           // surrogate
+    EXPECT_FALSE(utf8ToCp1252("\xF4\x90\x80\x80", out));       // beyond U+10FFFF
+    EXPECT_FALSE(utf8ToCp1252("\xFF", out));
+    EXPECT_EQ(out, "unchanged");
+}

@@ -1,0 +1,286 @@
+// ovk-codec: converts files to and from the storage encoding of the updater's data files
+// (the two 4-bit halves of every byte exchanged), optionally converting texts between
+// UTF-8 and Windows-1252 on the way, and checks device lists.
+#include "files/data_file.h"
+#include "files/device_list.h"
+#include "files/firmware_image.h"
+#include "files/texts.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr std::size_t kConverterSerialLength = 8;   // the converter serials the discovery reads
+
+const char* const kUsage =
+    "Usage:\n"
+    "  ovk-codec encode [--from-utf8] IN OUT   plain file -> storage encoding\n"
+    "  ovk-codec decode [--to-utf8] IN OUT     storage encoding -> plain file\n"
+    "  ovk-codec check-devicelist FILE         load a device list and print its entries\n"
+    "  ovk-codec --help\n"
+    "\n"
+    "IN or OUT may be \"-\" for standard input or output.\n"
+    "--from-utf8  the input text is UTF-8; it is stored as Windows-1252\n"
+    "--to-utf8    the stored Windows-1252 text is written as UTF-8\n"
+    "check-devicelist exits 0 when the list loads, 1 when it does not.\n";
+
+void fail(const std::string& message)
+{
+    std::fprintf(stderr, "ovk-codec: %s\n", message.c_str());
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::optional<DataBuffer> readAll(std::FILE* stream)
+{
+    DataBuffer bytes;
+    std::uint8_t chunk[65536];
+    std::size_t count = 0;
+    while ((count = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + count);
+    }
+    if (std::ferror(stream)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<DataBuffer> readInput(const std::string& path)
+{
+    if (path == "-") {
+        return readAll(stdin);
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return std::nullopt;
+    }
+    return readAll(file.get());
+}
+
+bool writeOutput(const std::string& path, const DataBuffer& bytes)
+{
+    if (path == "-") {
+        return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+std::string_view asText(const DataBuffer& bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+DataBuffer asBytes(std::string_view text)
+{
+    return DataBuffer(text.begin(), text.end());
+}
+
+int encodeFile(const std::string& in, const std::string& out, bool fromUtf8)
+{
+    std::optional<DataBuffer> plain = readInput(in);
+    if (!plain) {
+        fail("cannot read " + in);
+        return kExitFailed;
+    }
+    if (fromUtf8) {
+        std::string converted;
+        std::size_t errorOffset = 0;
+        if (!utf8ToCp1252(asText(*plain), converted, errorOffset)) {
+            fail(in + ": byte " + std::to_string(errorOffset) +
+                 ": not valid UTF-8 or a character that Windows-1252 does not have");
+            return kExitFailed;
+        }
+        plain = asBytes(converted);
+    }
+    DataBuffer encoded(plain->size());
+    swapNibbles(*plain, encoded);
+    if (!writeOutput(out, encoded)) {
+        fail("cannot write " + out);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int decodeFile(const std::string& in, const std::string& out, bool toUtf8)
+{
+    std::optional<DataBuffer> plain;
+    if (in == "-") {
+        plain = readAll(stdin);
+        if (plain) {
+            swapNibbles(*plain, *plain);
+        }
+    } else {
+        plain = loadDataFile(in);
+    }
+    if (!plain) {
+        fail("cannot read " + in);
+        return kExitFailed;
+    }
+    if (toUtf8) {
+        plain = asBytes(cp1252ToUtf8(asText(*plain)));
+    }
+    if (!writeOutput(out, *plain)) {
+        fail("cannot write " + out);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// What the updater would make of a firmware file: its data records, where they reach and
+// whether the reading stops early at an invalid record.
+void describeFirmware(const std::string& path)
+{
+    const std::optional<DataBuffer> text = loadDataFile(path);
+    if (!text) {
+        std::printf("    firmware file: cannot be read (the update would end with ERROR_OPEN_FILE)\n");
+        return;
+    }
+    HexRecordState state;
+    state.textLength = static_cast<std::int32_t>(std::min<std::size_t>(text->size(), INT32_MAX));
+    HexRecord record;
+    long recordCount = 0;
+    long droppedBytes = 0;
+    long highestAddress = -1;
+    while (nextHexRecord(*text, state, record)) {
+        ++recordCount;
+        if (record.length == 0) {
+            continue;
+        }
+        const long start = static_cast<long>(state.segment) * 16 + record.address;
+        const long last = start + record.length - 1;
+        if (last >= static_cast<long>(kFirmwareImageSize)) {
+            droppedBytes += last - std::max(start, static_cast<long>(kFirmwareImageSize)) + 1;
+        }
+        highestAddress = std::max(highestAddress, std::min(last, static_cast<long>(kFirmwareImageSize) - 1));
+    }
+    std::printf("    firmware file: %ld data records", recordCount);
+    if (highestAddress >= 0) {
+        std::printf(", highest address 0x%05lX", highestAddress);
+    }
+    std::printf("\n");
+    if (state.readPosition < state.textLength) {
+        std::printf("    warning: invalid record at byte %ld; the records after it are not used\n",
+                    static_cast<long>(state.readPosition));
+    }
+    if (droppedBytes > 0) {
+        std::printf("    warning: %ld data bytes lie beyond the 131100-byte image and are dropped\n", droppedBytes);
+    }
+}
+
+int checkDeviceList(const std::string& path)
+{
+    DeviceList list;
+    DeviceListProblem problem;
+    const bool loaded = loadDeviceList(list, path, problem);
+    const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+
+    std::printf("%s: %d %s\n", path.c_str(), list.entryCount(), list.entryCount() == 1 ? "entry" : "entries");
+    for (int i = 0; i < list.entryCount(); ++i) {
+        const DeviceListEntry& entry = list.entry(i);
+        std::printf("  entry %d\n", i + 1);
+        std::printf("    model:            \"%s\"\n", cp1252ToUtf8(entry.modelName).c_str());
+        std::printf("    target:           \"%s\"\n", cp1252ToUtf8(entry.targetName).c_str());
+        std::printf("    converter serial: \"%s\"\n", cp1252ToUtf8(entry.converterSerial).c_str());
+        std::printf("    firmware version: \"%s\"\n", cp1252ToUtf8(entry.firmwareVersion).c_str());
+        std::printf("    firmware file:    \"%s\"\n", cp1252ToUtf8(entry.firmwareFile).c_str());
+        if (entry.converterSerial.size() != kConverterSerialLength) {
+            std::printf("    warning: the converter serial is not %zu characters long and can never match\n",
+                        kConverterSerialLength);
+        }
+        int first = 0;
+        if (list.findBySerial(entry.converterSerial, first) && first != i) {
+            std::printf("    warning: entry %d has the same converter serial and is tried first\n", first + 1);
+        }
+        describeFirmware((directory / entry.firmwareFile).string());
+    }
+    if (!loaded) {
+        fail(path + ": " + describeDeviceListProblem(problem));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::vector<std::string> operands;
+    bool fromUtf8 = false;
+    bool toUtf8 = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (argument == "--from-utf8") {
+            fromUtf8 = true;
+        } else if (argument == "--to-utf8") {
+            toUtf8 = true;
+        } else if (argument.size() > 1 && argument.front() == '-') {
+            fail("unknown option " + std::string(argument) + " (see ovk-codec --help)");
+            return kExitUsage;
+        } else {
+            operands.emplace_back(argument);
+        }
+    }
+    if (operands.empty()) {
+        fail("no command given (see ovk-codec --help)");
+        return kExitUsage;
+    }
+
+    const std::string command = operands.front();
+    const std::size_t arguments = operands.size() - 1;
+    if (command == "encode" || command == "decode") {
+        if (arguments != 2) {
+            fail(command + " needs IN and OUT (see ovk-codec --help)");
+            return kExitUsage;
+        }
+        if ((command == "encode" && toUtf8) || (command == "decode" && fromUtf8)) {
+            fail(std::string(toUtf8 ? "--to-utf8" : "--from-utf8") + " does not apply to " + command);
+            return kExitUsage;
+        }
+        return command == "encode" ? encodeFile(operands[1], operands[2], fromUtf8)
+                                   : decodeFile(operands[1], operands[2], toUtf8);
+    }
+    if (command == "check-devicelist") {
+        if (arguments != 1 || fromUtf8 || toUtf8) {
+            fail("check-devicelist needs exactly one FILE (see ovk-codec --help)");
+            return kExitUsage;
+        }
+        return checkDeviceList(operands[1]);
+    }
+    fail("unknown command " + command + " (see ovk-codec --help)");
+    return kExitUsage;
+}

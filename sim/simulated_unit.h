@@ -47,6 +47,13 @@ bool parseSimOption(int argc, char** argv, int& i, SimOptions& options, std::str
 // The option list for --help.
 const char* simOptionsHelp();
 
+// Checks what the single options cannot: that the memory file fits the address range, that
+// block numbers of the faults lie inside it. False, with a message in error, when not.
+bool checkSimOptions(const SimOptions& options, std::string& error);
+
+// The end address the unit reports with these options (03 FF FF under the big-range fault).
+std::uint32_t simReportedEndAddress(const SimOptions& options);
+
 struct SimEvent {
     std::string text;   // e.g. "frame 01 01 00 FF 03 at 9600", "speed 115200", "VIOLATION ..."
 };
@@ -62,12 +69,26 @@ public:
     void serve(int masterFd, const std::string& slavePath, const std::atomic<bool>& stop);
 
     bool hungUp() const;
+    // The events and the memory are meant to be read once serve has returned.
     const std::vector<SimEvent>& events() const;
     std::vector<std::string> violations() const;     // every protocol violation seen
     const std::vector<std::uint8_t>& memory() const; // the unit's flash, endAddress + 1 bytes
     int completedUpdates() const;                    // verify passes that ended with every block equal
     // Writes memory and the record file as the options ask; called by serve on its way out.
+    // Calling it again rewrites both files with what has been seen since.
     void finish();
+
+    // Adds an event seen by the transport rather than on the line (modem lines set through
+    // the converter, the line going away). Safe to call from another thread while serving.
+    void noteTransportEvent(const std::string& text);
+    // The converter's modem lines as the transport sees them (vf-testbed's ioctl handler).
+    // Once told, the unit requires DTR off and RTS on whenever the host connects. Safe to call
+    // from another thread while serving.
+    void noteModemLines(bool dtr, bool rts);
+    // One line: frames, blocks, completed updates, violations.
+    std::string summary() const;
+    // Why the unit could not start as asked (memory file unreadable); empty when it could.
+    std::string setupError() const;
 
 private:
     struct Impl;

@@ -1,0 +1,457 @@
+// Tests of the simulated flash unit, driven by a scripted host over a real pty: a correct
+// update, the flash behaviour of its memory, the faults, and the violations it must catch.
+#include "sim/simulated_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kReadLimitMs = 700;   // short enough for a test, long enough for a loaded machine
+
+std::uint8_t checksum(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to) {
+    unsigned sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += bytes[i];
+    return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+}
+
+std::vector<std::uint8_t> commandFrame(std::uint8_t code, std::vector<std::uint8_t> payload = {}) {
+    std::vector<std::uint8_t> frame = {0x01, static_cast<std::uint8_t>(payload.size() + 1), code};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    frame.push_back(checksum(frame, 1, frame.size()));
+    frame.push_back(0x03);
+    return frame;
+}
+
+std::vector<std::uint8_t> rangeFrame(std::uint8_t code, std::uint32_t end) {
+    return commandFrame(code, {0, 0, 0, static_cast<std::uint8_t>(end >> 16), static_cast<std::uint8_t>(end >> 8),
+                               static_cast<std::uint8_t>(end)});
+}
+
+std::vector<std::uint8_t> blockFrame(const std::vector<std::uint8_t>& image, int block, bool last) {
+    std::vector<std::uint8_t> frame = {0x02, 0x00};
+    frame.insert(frame.end(), image.begin() + block * 256, image.begin() + block * 256 + 256);
+    frame.push_back(checksum(frame, 1, frame.size()));
+    frame.push_back(last ? 0x03 : 0x17);
+    return frame;
+}
+
+const std::vector<std::uint8_t> kAck = {0x02, 0x01, 0x06, 0xF9, 0x03};
+const std::vector<std::uint8_t> kBlockAck = {0x02, 0x02, 0x06, 0x06, 0xF2, 0x03};
+const std::vector<std::uint8_t> kBlockNak = {0x02, 0x02, 0x06, 0x15, 0xE3, 0x03};
+const std::vector<std::uint8_t> kNotBlank = {0x02, 0x01, 0x1B, 0xE4, 0x03};
+constexpr std::uint8_t CONNECT = 0x00, SET_SPEED = 0x90, READ_INFO = 0xC0, READ_EXTRA = 0xC5, BLANK = 0x32,
+                       ERASE = 0x20, PROGRAM = 0x40, CHECKSUM = 0xB0, VERIFY = 0x13;
+
+// The unit on the master side of a pty, served in a thread for the life of the fixture.
+class SimulatedUnitTest : public ::testing::Test {
+protected:
+    void start(SimOptions options) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master_, 0);
+        ASSERT_EQ(grantpt(master_), 0);
+        ASSERT_EQ(unlockpt(master_), 0);
+        slavePath_ = ptsname(master_);
+        unit_ = std::make_unique<SimulatedUnit>(options);
+        server_ = std::thread([this] { unit_->serve(master_, slavePath_, stop_); });
+    }
+
+    void TearDown() override {
+        closeHost();
+        stop_ = true;
+        if (server_.joinable()) server_.join();
+        if (master_ >= 0) close(master_);
+    }
+
+    // Opens the line like the host: raw 8N1 at 9600, no flow control.
+    void openHost() {
+        closeHost();
+        host_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(host_, 0);
+        termios settings{};
+        ASSERT_EQ(tcgetattr(host_, &settings), 0);
+        cfmakeraw(&settings);
+        settings.c_cflag &= ~(CRTSCTS | CSTOPB | PARENB);
+        settings.c_cflag |= CLOCAL | CREAD;
+        cfsetspeed(&settings, B9600);
+        ASSERT_EQ(tcsetattr(host_, TCSANOW, &settings), 0);
+    }
+
+    void closeHost() {
+        if (host_ >= 0) close(host_);
+        host_ = -1;
+    }
+
+    void setSpeed(speed_t speed) {
+        termios settings{};
+        tcgetattr(host_, &settings);
+        cfsetspeed(&settings, speed);
+        tcsetattr(host_, TCSANOW, &settings);
+    }
+
+    void send(const std::vector<std::uint8_t>& bytes) {
+        ASSERT_EQ(write(host_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Reads exactly count bytes, or what came within the read limit.
+    std::vector<std::uint8_t> read(std::size_t count, int limitMs = kReadLimitMs) {
+        std::vector<std::uint8_t> bytes;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (bytes.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0) break;
+            pollfd in{host_, POLLIN, 0};
+            if (poll(&in, 1, static_cast<int>(left)) <= 0) break;
+            std::uint8_t buffer[512];
+            const ssize_t got = ::read(host_, buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (got <= 0) break;
+            bytes.insert(bytes.end(), buffer, buffer + got);
+        }
+        return bytes;
+    }
+
+    // Identification as a correct host does it; returns the information reply's data bytes.
+    std::vector<std::uint8_t> identify() {
+        openHost();
+        send({0x00});
+        send({0x00});
+        send(commandFrame(CONNECT));
+        EXPECT_EQ(read(5), kAck);
+        send(commandFrame(SET_SPEED, {0x02, 0x00, 0x00, 0x05}));
+        EXPECT_EQ(read(1).size(), 1u);
+        setSpeed(B115200);
+        send(commandFrame(SET_SPEED, {0x02, 0x00, 0x00, 0x05}));
+        EXPECT_EQ(read(5), kAck);
+        send(commandFrame(READ_INFO));
+        EXPECT_EQ(read(5), kAck);
+        std::vector<std::uint8_t> head = read(2);
+        if (head.size() != 2) return {};
+        std::vector<std::uint8_t> rest = read(head[1] + 2u);
+        send(commandFrame(READ_EXTRA));
+        EXPECT_EQ(read(5), kAck);
+        std::vector<std::uint8_t> extraHead = read(2);
+        if (extraHead.size() == 2) read(extraHead[1] + 2u);
+        rest.resize(head[1]);
+        return rest;
+    }
+
+    // Blank check, erase when needed, write pass, device check, checksum, verify pass.
+    // Returns false at the first answer a correct host would stop at.
+    bool update(const std::vector<std::uint8_t>& image, std::uint32_t end) {
+        const int blocks = static_cast<int>((end + 1) >> 8);
+        send(rangeFrame(BLANK, end));
+        if (read(5) != kAck) {
+            send(rangeFrame(BLANK, end));
+            if (read(5) != kAck) {
+                send(rangeFrame(ERASE, end));
+                if (read(5) != kAck) return false;
+            }
+        }
+        send(rangeFrame(PROGRAM, end));
+        if (read(5) != kAck) return false;
+        unsigned sum = 0;
+        for (int b = 0; b < blocks; ++b) {
+            for (int i = 0; i < 256; ++i) sum += image[b * 256 + i];
+            send(blockFrame(image, b, b == blocks - 1));
+            if (read(6) != kBlockAck) return false;
+        }
+        if (read(5) != kAck) return false;
+        send(rangeFrame(CHECKSUM, end));
+        if (read(5) != kAck) return false;
+        const std::vector<std::uint8_t> value = read(6);
+        const std::uint16_t expected = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+        if (value.size() != 6 || value[2] != (expected >> 8) || value[3] != (expected & 0xFF)) return false;
+        send(rangeFrame(VERIFY, end));
+        if (read(5) != kAck) return false;
+        for (int b = 0; b < blocks; ++b) {
+            send(blockFrame(image, b, b == blocks - 1));
+            if (read(6) != kBlockAck) return false;
+        }
+        return true;
+    }
+
+    // Lets the unit take the last frames before the test looks at what it saw.
+    void settle() {
+        closeHost();
+        stop_ = true;
+        if (server_.joinable()) server_.join();
+    }
+
+    bool sawViolation(const std::string& part) const {
+        for (const std::string& text : unit_->violations()) {
+            if (text.find(part) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    static std::vector<std::uint8_t> firmware(std::size_t size) {
+        std::vector<std::uint8_t> image(size, 0xFF);
+        for (std::size_t i = 0; i < size / 2; ++i) image[i] = static_cast<std::uint8_t>((i * 31 + 7) ^ (i >> 8));
+        return image;
+    }
+
+    int master_ = -1;
+    int host_ = -1;
+    std::string slavePath_;
+    std::atomic<bool> stop_{false};
+    std::unique_ptr<SimulatedUnit> unit_;
+    std::thread server_;
+};
+
+constexpr std::uint32_t kSmallEnd = 0x0FFF;   // 16 blocks keep the tests short
+
+SimOptions smallUnit() {
+    SimOptions options;
+    options.endAddress = kSmallEnd;
+    return options;
+}
+
+TEST_F(SimulatedUnitTest, CorrectUpdateWritesMemoryAndCountsAsCompleted) {
+    SimOptions options = smallUnit();
+    options.deviceName = "VF TEST";
+    start(options);
+    const std::vector<std::uint8_t> info = identify();
+    ASSERT_EQ(info.size(), 9u + 7u);
+    // End address 0FFF in 7-bit groups, least significant first, then the name.
+    EXPECT_EQ(info[4], 0x7F);
+    EXPECT_EQ(info[5], 0x1F);
+    EXPECT_EQ(info[6], 0x00);
+    EXPECT_EQ(std::string(info.begin() + 7, info.begin() + 14), "VF TEST");
+
+    const auto image = firmware(kSmallEnd + 1);
+    EXPECT_TRUE(update(image, kSmallEnd));
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(SimulatedUnitTest, OldFirmwareIsErasedAndMemoryPersistsAcrossConnections) {
+    SimOptions options = smallUnit();
+    options.oldFirmware = true;
+    start(options);
+    identify();
+    send(rangeFrame(BLANK, kSmallEnd));
+    EXPECT_EQ(read(5), kNotBlank);
+    closeHost();   // the host gives up; the memory must still hold the old firmware
+
+    identify();
+    const auto image = firmware(kSmallEnd + 1);
+    EXPECT_TRUE(update(image, kSmallEnd));
+    identify();
+    EXPECT_TRUE(update(image, kSmallEnd));   // not blank any more: erased again, then written
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_EQ(unit_->completedUpdates(), 2);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(SimulatedUnitTest, WritingOverUnerasedMemoryCorruptsItAndWithholdsTheFinalAck) {
+    start(smallUnit());
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    ASSERT_TRUE(update(image, kSmallEnd));
+    // A second write pass without erasing: flash can only clear bits.
+    identify();
+    send(rangeFrame(PROGRAM, kSmallEnd));
+    ASSERT_EQ(read(5), kAck);
+    std::vector<std::uint8_t> other(image.size());
+    for (std::size_t i = 0; i < other.size(); ++i) other[i] = static_cast<std::uint8_t>(~image[i] | 0x80);
+    for (int b = 0; b < 16; ++b) {
+        send(blockFrame(other, b, b == 15));
+        ASSERT_EQ(read(6), kBlockAck);
+    }
+    EXPECT_TRUE(read(5, 300).empty());   // no acknowledgement of the device's own check
+    settle();
+    for (std::size_t i = 0; i < image.size(); ++i) ASSERT_EQ(unit_->memory()[i], image[i] & other[i]) << i;
+    EXPECT_TRUE(sawViolation("CMD_PROGRAM_MODE before the memory was found blank"));
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+}
+
+TEST_F(SimulatedUnitTest, RecordsFramingAndOrderViolations) {
+    start(smallUnit());
+    openHost();
+    send({0x00, 0x00});
+    std::vector<std::uint8_t> badConnect = commandFrame(CONNECT);
+    badConnect[3] ^= 0x01;
+    send(badConnect);
+    EXPECT_NE(read(5), kAck);
+    EXPECT_TRUE(sawViolation("wrong checksum"));
+
+    identify();
+    send(rangeFrame(BLANK, 0x01FFFF));   // not the range the unit reported
+    EXPECT_NE(read(5), kAck);
+    EXPECT_TRUE(sawViolation("expected 00 00 00 00 0F FF"));
+
+    send(rangeFrame(BLANK, kSmallEnd));
+    ASSERT_EQ(read(5), kAck);
+    send(rangeFrame(PROGRAM, kSmallEnd));
+    ASSERT_EQ(read(5), kAck);
+    const auto image = firmware(kSmallEnd + 1);
+    send(blockFrame(image, 0, false));
+    ASSERT_EQ(read(6), kBlockAck);
+    send(blockFrame(image, 1, true));   // a middle block marked as the last one
+    EXPECT_EQ(read(6), (std::vector<std::uint8_t>{0x02, 0x02, 0x06, 0x15, 0xE3, 0x03}));
+    settle();
+    EXPECT_TRUE(sawViolation("write block 1 ends in 03, expected 17"));
+}
+
+TEST_F(SimulatedUnitTest, RecordsASpeedCommandNotSentAt115200) {
+    start(smallUnit());
+    openHost();
+    send({0x00});
+    send({0x00});
+    send(commandFrame(CONNECT));
+    ASSERT_EQ(read(5), kAck);
+    send(commandFrame(SET_SPEED, {0x02, 0x00, 0x00, 0x05}));
+    ASSERT_EQ(read(1).size(), 1u);
+    // The host forgets to switch its line to 115200.
+    send(commandFrame(SET_SPEED, {0x02, 0x00, 0x00, 0x05}));
+    read(5);
+    settle();
+    EXPECT_TRUE(sawViolation("CMD_SET_SPEED sent with the line at 9600 baud, expected 115200"));
+}
+
+TEST_F(SimulatedUnitTest, RecordsLineSettingsThatAreNotRaw8N1) {
+    start(smallUnit());
+    openHost();
+    termios settings{};
+    tcgetattr(host_, &settings);
+    // A pty keeps 8 data bits and no parity whatever is asked; two stop bits and XON/XOFF stay.
+    settings.c_cflag |= CSTOPB;
+    settings.c_iflag |= IXON;
+    settings.c_lflag |= ECHO;
+    tcsetattr(host_, TCSANOW, &settings);
+    send({0x00});
+    send({0x00});
+    send(commandFrame(CONNECT));
+    read(5);
+    settle();
+    EXPECT_TRUE(sawViolation("not set to 8 data bits"));
+    EXPECT_TRUE(sawViolation("XON/XOFF"));
+    EXPECT_TRUE(sawViolation("line not raw"));
+}
+
+TEST_F(SimulatedUnitTest, RecordsAConnectWithDtrOnOnlyWhenTheTransportShowsTheLines) {
+    start(smallUnit());
+    identify();   // a pty shows no modem lines: nothing to hold against the host
+    EXPECT_TRUE(unit_->violations().empty());
+    unit_->noteModemLines(false, true);
+    identify();
+    EXPECT_TRUE(unit_->violations().empty());
+    unit_->noteModemLines(true, true);
+    identify();
+    settle();
+    EXPECT_TRUE(sawViolation("DTR on"));
+}
+
+TEST_F(SimulatedUnitTest, RefusedWriteBlockHitsOnlyTheFirstUpdate) {
+    SimOptions options = smallUnit();
+    options.faults.refuseWriteBlock = 3;
+    start(options);
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    EXPECT_FALSE(update(image, kSmallEnd));
+    identify();
+    EXPECT_TRUE(update(image, kSmallEnd));
+    settle();
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(SimulatedUnitTest, HangUpEndsServingAfterTheNamedBlock) {
+    SimOptions options = smallUnit();
+    options.faults.hangUpAfterBlock = 2;
+    start(options);
+    identify();
+    send(rangeFrame(BLANK, kSmallEnd));
+    ASSERT_EQ(read(5), kAck);
+    send(rangeFrame(PROGRAM, kSmallEnd));
+    ASSERT_EQ(read(5), kAck);
+    const auto image = firmware(kSmallEnd + 1);
+    for (int b = 0; b < 3; ++b) {
+        send(blockFrame(image, b, false));
+        ASSERT_EQ(read(6), kBlockAck);
+    }
+    server_.join();   // serve returns by itself
+    EXPECT_TRUE(unit_->hungUp());
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 3 * 256, unit_->memory().begin()));
+}
+
+TEST_F(SimulatedUnitTest, InformationFaultsShapeTheReply) {
+    SimOptions options = smallUnit();
+    options.faults.bigRange = true;
+    options.faults.longInfoReply = true;
+    start(options);
+    const std::vector<std::uint8_t> first = identify();
+    ASSERT_EQ(first.size(), 120u);
+    // 03FFFF in 7-bit groups.
+    EXPECT_EQ(first[4], 0x7F);
+    EXPECT_EQ(first[5], 0x7F);
+    EXPECT_EQ(first[6], 0x0F);
+    const std::vector<std::uint8_t> second = identify();   // long reply once only; big range stays
+    EXPECT_LT(second.size(), 99u);
+    ASSERT_GE(second.size(), 7u);
+    EXPECT_EQ(second[6], 0x0F);
+    settle();
+    EXPECT_EQ(unit_->memory().size(), 0x40000u);
+}
+
+TEST_F(SimulatedUnitTest, ChecksumAndFinalAckFaults) {
+    SimOptions options = smallUnit();
+    options.faults.noFinalAck = true;
+    options.faults.wrongChecksum = true;
+    start(options);
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    EXPECT_FALSE(update(image, kSmallEnd));   // no acknowledgement after the write pass
+    identify();
+    EXPECT_FALSE(update(image, kSmallEnd));   // checksum off by one
+    identify();
+    EXPECT_TRUE(update(image, kSmallEnd));
+    settle();
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+}
+
+TEST(SimOptionsTest, ParsesFaultsAndRefusesBadValues) {
+    std::vector<std::string> words = {"x", "--fault", "refuse-write-block=7", "--end-address", "0x3fff",
+                                      "--fault=silent", "--fault", "refuse-verify-block", "--fault", "nonsense",
+                                      "--end-address", "200000"};
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    const int argc = static_cast<int>(argv.size());
+    SimOptions options;
+    std::string error;
+    int i = 1;
+    ASSERT_TRUE(parseSimOption(argc, argv.data(), i, options, error));
+    EXPECT_EQ(options.faults.refuseWriteBlock, 7);
+    ++i;
+    ASSERT_TRUE(parseSimOption(argc, argv.data(), i, options, error));
+    EXPECT_EQ(options.endAddress, 0x3FFFu);
+    ++i;
+    ASSERT_TRUE(parseSimOption(argc, argv.data(), i, options, error));
+    EXPECT_TRUE(options.faults.silent);
+    ++i;
+    EXPECT_FALSE(parseSimOption(argc, argv.data(), i, options, error));   // block number missing
+    i = 8;
+    EXPECT_FALSE(parseSimOption(argc, argv.data(), i, options, error));
+    EXPECT_NE(error.find("nonsense"), std::string::npos);
+    i = 10;
+    EXPECT_FALSE(parseSimOption(argc, argv.data(), i, options, error));   // beyond 21 bits
+
+    options = SimOptions{};
+    options.endAddress = 0x0FFF;
+    options.faults.refuseVerifyBlock = 16;   // the unit has blocks 0..15
+    EXPECT_FALSE(checkSimOptions(options, error));
+}
+
+}  // namespace

@@ -1,1 +1,111 @@
-// (being written)
+// Identification of the connected flash unit: reload the device list, find the listed
+// converters' ports, and try the entries in file order until one unit answers on its port.
+#include <array>
+#include <cstdint>
+
+#include "files/data_paths.h"
+#include "files/device_list.h"
+#include "files/firmware_image.h"
+#include "link/commands.h"
+#include "link/discovery.h"
+#include "link/frames.h"
+#include "link/serial.h"
+#include "update/result_codes.h"
+#include "update/update.h"
+#include "update/worker.h"
+
+const DeviceListEntry* selectedEntry = nullptr;
+
+namespace {
+
+constexpr std::int16_t kUnusedPortNumber = 0;   // the port is opened by name
+
+// Connect at 9600 baud, switch both sides to 115200 baud, read the information and the
+// second reply. The port stays open only when the unit answered everything.
+bool unitAnswers()
+{
+    if (!cmdConnect()) {
+        return false;
+    }
+    cmdSetSpeed();   // at 9600 baud; the unit answers with one byte that is not looked at
+    std::array<std::uint8_t, 1> strayByte{};
+    portRead(strayByte);
+    portSetSpeed(kFastBaud);
+    waitMs(kSpeedSwitchSettleMs);
+
+    if (!cmdSetSpeed() || !readAck()) {
+        return false;
+    }
+    if (!cmdReadInfo()) {
+        return false;
+    }
+    ReplyFrame info;
+    if (!readReplyFrame(info)) {
+        return false;
+    }
+    // The range stays in the protocol state even when a later step of this attempt fails.
+    applyInfoReply(info);
+    // A range larger than the firmware image would make the update read past the image.
+    if (protocolState.blockCount > kImageBlockCount) {
+        return false;
+    }
+    if (!cmdReadExtra()) {
+        return false;
+    }
+    ReplyFrame extra;
+    if (!readReplyFrame(extra)) {
+        return false;
+    }
+    applyExtraReply(extra);
+    return true;
+}
+
+// One attempt for one device list entry; true leaves the port open at 115200 baud.
+bool attemptEntry(const DeviceListEntry& entry)
+{
+    int portIndex = 0;
+    if (!portList.find(entry.converterSerial, portIndex)) {
+        return false;
+    }
+    if (!portOpen(kUnusedPortNumber, portList.entry(portIndex).portName, kPortByName)) {
+        return false;
+    }
+    if (!unitAnswers()) {
+        portClose();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint8_t connectDevice()
+{
+    portClose();
+
+    selectedEntry = nullptr;   // the entries it could point at are about to go
+    deviceList.clear();
+    if (!loadDeviceList(deviceList, dataPaths.deviceListPath)) {
+        return ERROR_OPEN_FILE_LIST;
+    }
+
+    portList.clear();
+    if (!findFtdiPorts(deviceList, portList)) {
+        return ERROR_NO_FTDI_DRIVER;
+    }
+    if (portList.count() == 0) {
+        return ERROR_NO_DRIVER_ENTRY;
+    }
+
+    beginIdentification();
+    for (int index = 0; index < deviceList.entryCount(); ++index) {
+        const DeviceListEntry& entry = deviceList.entry(index);
+        if (attemptEntry(entry)) {
+            selectedEntry = &entry;
+            composeDeviceLines(entry);
+            return RESULT_NONE;
+        }
+    }
+    portClose();
+    return NO_DEVICE_DETECTED;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct DeviceListEntry;
 
@@ -17,3 +18,8 @@ std::uint8_t connectDevice();
 // write pass, the device's check, checksum comparison, verify pass. Every end stores its
 // result code with storeResult (9 and 22 may be stored on the way).
 void runUpdate();
+
+// The check value of the write pass, to be compared with the unit's checksum: for every byte
+// b sent, checkValue := checkValue - (0xFF00 | b) modulo 65536, which makes it 0 minus the sum
+// of all bytes sent. Returns checkValue with the bytes of block added.
+std::uint16_t addToCheckValue(std::uint16_t checkValue, std::span<const std::uint8_t> block);

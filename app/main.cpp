@@ -1,0 +1,97 @@
+// varnoflex-update: the windowed firmware updater. Start-up shows the safety instructions;
+// once they are accepted the main window offers Start, Exit and Help, a worker thread does
+// all device work, and a quarter-second timer shows every outcome in the "Info" window.
+#include "app/app.h"
+#include "app/gui_display.h"
+
+#include "files/data_paths.h"
+#include "files/device_list.h"
+#include "link/discovery.h"
+#include "update/display.h"
+#include "update/shared_state.h"
+#include "update/worker.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Window.H>
+#include <FL/fl_ask.H>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <thread>
+#include <vector>
+
+namespace {
+
+GuiDisplay* guiDisplay = nullptr;
+
+// Forms the data file paths from the working directory and gives the shared state its
+// start values. A directory that cannot be read, or one too long for the 256-byte paths,
+// leaves every path empty: the data files are then not found, as in an unreadable folder.
+void initState()
+{
+    std::vector<char> cwd(PATH_MAX + 1, '\0');
+    if (!::getcwd(cwd.data(), cwd.size()) || !initDataPaths(cwd.data()))
+        dataPaths = DataPaths{};
+
+    helpText.reset();
+    safetyText.reset();
+    safetyTextLoaded = false;
+    initSharedState();
+    deviceList.clear();
+    portList.clear();
+}
+
+}  // namespace
+
+void applyPendingDisplay()
+{
+    if (guiDisplay)
+        guiDisplay->applyPending();
+}
+
+int main(int, char**)
+{
+    // The worker hands its changes over with Fl::awake, which needs the lock taken once.
+    Fl::lock();
+
+    createResultPictures();
+    initState();
+    buildMainWindow();
+    language = 0;
+    buildResultWindow();
+    buildHelpWindow();
+    readSafetyText();
+    buildSafetyWindow();
+    if (safetyTextLoaded)
+        setLanguage(language);
+
+    static GuiDisplay display(MainWindowWidgets{deviceLine, versionLine, progressBar,
+                                                startButton, exitButton, helpButton});
+    guiDisplay = &display;
+    setUpdateDisplay(&display);
+
+    Fl::add_timeout(kFirstPollDelayS, pollResult);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerStartPauseMs));
+
+    if (!startWorker()) {
+        fl_message("Error by creating background function\nApplication will be closed !");
+        closeMainWindow(mainWindow, nullptr);
+    }
+
+    Fl::scheme("gtk+");
+    Fl::run();
+
+    // The event loop ends when no window is shown any more (the safety window was closed).
+    stopWorker();
+    setUpdateDisplay(nullptr);
+    guiDisplay = nullptr;
+    destroyMainWindow();
+    deviceList.clear();
+    portList.clear();
+    return 0;
+}

@@ -1,0 +1,126 @@
+"""Updates as a person runs them: the simulated unit behind an FTDI converter, Start, the
+progress, the "Info" window with its picture and text, and the unit's memory afterwards."""
+import os
+import time
+
+import vf_image
+import vfgui
+from vfgui import (DEVICE_LINE_BOX, EXIT, INFO_TITLE, MAIN_TITLE, PROGRESS_BOX, START,
+                   VERSION_LINE_BOX, button_active, count_pixels, is_progress_blue, ocr)
+
+FIRMWARE = "VX58PRO_V214.hex"   # the firmware of the sample list's first entry
+SUCCESS_TEXT = "OK Update successful finished !"
+
+
+def device_lines(xs, main):
+    img = xs.grab(main)
+    return (ocr(img, DEVICE_LINE_BOX, light_text=True, psm=7),
+            ocr(img, VERSION_LINE_BOX, light_text=True, psm=7))
+
+
+def wait_final_result(app, timeout=40.0):
+    """Waits for the "Info" window to show the final result: the message of code 22
+    ("All datas are downloaded") may come first while the verify pass runs."""
+    end = time.monotonic() + timeout
+    while True:
+        win, img, text, kind = app.wait_result(max(1.0, end - time.monotonic()))
+        if "All datas are downloaded" not in text or time.monotonic() > end:
+            return win, img, text, kind
+        time.sleep(0.25)
+
+
+def memory_matches(workdir, memory):
+    equal, message = vf_image.compare(str(workdir / FIRMWARE), str(memory))
+    return equal, message
+
+
+def test_successful_update(xs, launch, workdir, tmp_path, screenshot_dir):
+    app = launch(workdir)
+    main = app.accept_safety()
+    vfgui.wait_until(lambda: device_lines(xs, main)[0], 3, what="the device lines")
+    assert device_lines(xs, main) == ("varnoflex VX-58 Pro for Lumetra LX", "Version 2.14")
+    if screenshot_dir:
+        xs.grab(main).save(os.path.join(screenshot_dir, "main-window.png"))
+
+    xs.click(main, START)
+    # During the update: the buttons are inactive and the progress bar grows.
+    vfgui.wait_until(lambda: not button_active(xs.grab(main), START), 3,
+                     what="the buttons to go inactive")
+    img = xs.grab(main)
+    assert not button_active(img, vfgui.EXIT) and not button_active(img, vfgui.HELP)
+    filled = [count_pixels(xs.grab(main), PROGRESS_BOX, is_progress_blue)]
+    vfgui.wait_until(lambda: filled.append(
+        count_pixels(xs.grab(main), PROGRESS_BOX, is_progress_blue)) or filled[-1] > filled[0] + 200,
+        10, what="the progress bar to grow")
+    # Neither Exit nor closing the window ends the program while the update runs.
+    xs.click(main, EXIT)
+    xs.close_window(main)
+    time.sleep(0.5)
+    assert app.running() and xs.find(MAIN_TITLE) == [main]
+
+    win, img, text, kind = wait_final_result(app)
+    assert text == SUCCESS_TEXT
+    assert kind == "ok"
+    if screenshot_dir:
+        img.save(os.path.join(screenshot_dir, "result-ok.png"))
+    app.close_result(win)
+
+    # After the update: progress back to 0, buttons active, the identified unit named.
+    img = xs.grab(main)
+    assert count_pixels(img, PROGRESS_BOX, is_progress_blue) == 0
+    assert all(button_active(img, b) for b in (START, vfgui.EXIT, vfgui.HELP))
+    assert device_lines(xs, main) == ("varnoflex VX-58 Pro for Lumetra LX", "Version 2.14")
+
+    xs.close_window(main)
+    assert app.wait_exit() == 0   # also: the unit saw no protocol violation
+    assert memory_matches(workdir, tmp_path / "memory.bin") == (
+        True, "memory equals the firmware image (131072 bytes)")
+
+
+def test_refused_block_then_successful_second_start(xs, launch, workdir, tmp_path):
+    app = launch(workdir, "--fault", "refuse-write-block=5")
+    main = app.accept_safety()
+    xs.click(main, START)
+    win, img, text, kind = app.wait_result(20)
+    assert text == ("Errorcode: ERROR_WRITE_BLOCK ! Error by writing block to device. "
+                    "Download canceled. Start download again !")
+    assert kind == "error"
+    app.close_result(win)
+    vfgui.wait_until(lambda: button_active(xs.grab(main), START), 3, what="Start to be active")
+
+    xs.click(main, START)
+    win, img, text, kind = wait_final_result(app)
+    assert (text, kind) == (SUCCESS_TEXT, "ok")
+    app.close_result(win)
+    xs.click(main, EXIT)
+    assert app.wait_exit() == 0
+    assert memory_matches(workdir, tmp_path / "memory.bin")[0]
+
+
+def test_silent_unit_is_not_detected(xs, launch, workdir, tmp_path):
+    app = launch(workdir, "--fault", "silent", "--old-firmware")
+    main = app.accept_safety()
+    xs.click(main, START)
+    win, img, text, kind = app.wait_result(30)
+    assert (text, kind) == ("No device detected !", "error")
+    app.close_result(win)
+    xs.click(main, EXIT)
+    assert app.wait_exit() == 0
+    assert not memory_matches(workdir, tmp_path / "memory.bin")[0]
+
+
+def test_missing_device_list_after_acceptance(xs, launch, workdir):
+    os.remove(workdir / "devicelist.ovk")
+    app = launch(workdir)
+    main = app.accept_safety()
+    win, img, text, kind = app.wait_result(5)
+    assert text == ("Errorcode: ERROR_OPEN_FILE_LIST ! The information file for the "
+                    "updatefiles was not found ! Download not possible.")
+    assert kind == "error"
+    app.close_result(win)
+    img = xs.grab(main)
+    for box in (DEVICE_LINE_BOX, VERSION_LINE_BOX):   # no text: no white pixel on the red
+        assert count_pixels(img, box, lambda p: min(p) > 200) == 0
+    xs.click(main, EXIT)
+    assert app.wait_exit() == 0
+    assert xs.find(INFO_TITLE) == []

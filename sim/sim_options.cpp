@@ -79,6 +79,7 @@ bool parseFault(const std::string& spec, SimFaults& faults, std::string& error) 
         {"refuse-connect", &SimFaults::refuseConnect},
         {"refuse-speed2", &SimFaults::refuseSecondSpeed},
         {"long-info", &SimFaults::longInfoReply},
+        {"short-info", &SimFaults::shortInfoReply},
         {"big-range", &SimFaults::bigRange},
         {"erase-refused", &SimFaults::eraseRefused},
         {"blank-second-check", &SimFaults::blankAtSecondCheck},
@@ -221,11 +222,11 @@ const char* simOptionsHelp() {
            "  --record FILE         write what the unit saw, one event per line\n"
            "  --pace                take the wire time of every byte (10 bits at the line rate)\n"
            "  --fault NAME[=N]      show a fault (repeatable):\n"
-           "      silent, refuse-connect, refuse-speed2, long-info, big-range, erase-refused,\n"
+           "      silent, refuse-connect, refuse-speed2, long-info, short-info, big-range, erase-refused,\n"
            "      blank-second-check, program-refused, refuse-write-block=N, no-final-ack,\n"
            "      wrong-checksum, verify-refused, refuse-verify-block=N, hang-up-after-block=N,\n"
            "      garbage-before-reply\n"
-           "    silent, big-range and erase-refused last the whole run; refuse-write-block and\n"
+           "    silent and big-range last the whole run; refuse-write-block and\n"
            "    refuse-verify-block hit the first write or verify pass only; every other fault\n"
            "    shows once, at its first occasion.\n";
 }

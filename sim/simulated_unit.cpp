@@ -170,6 +170,8 @@ struct SimulatedUnit::Impl {
     bool connectRefusalUsed = false;
     bool speed2RefusalUsed = false;
     bool longInfoUsed = false;
+    bool shortInfoUsed = false;
+    bool eraseFaultUsed = false;
     bool garbageUsed = false;
     bool blankFaultUsed = false;
     bool programRefusalUsed = false;
@@ -369,6 +371,11 @@ struct SimulatedUnit::Impl {
 
     std::vector<std::uint8_t> infoReply() {
         std::vector<std::uint8_t> data(kInfoHeadData.begin(), kInfoHeadData.end());
+        if (options.faults.shortInfoReply && !shortInfoUsed) {
+            shortInfoUsed = true;
+            note("fault: information reply without the end address");
+            return replyFrame(data);
+        }
         data.push_back(static_cast<std::uint8_t>(endAddress & 0x7F));
         data.push_back(static_cast<std::uint8_t>((endAddress >> 7) & 0x7F));
         data.push_back(static_cast<std::uint8_t>((endAddress >> 14) & 0x7F));
@@ -554,7 +561,8 @@ struct SimulatedUnit::Impl {
                 violation("CMD_ERASE without two blank checks that reported not blank");
             }
             notBlankStreak = 0;
-            if (options.faults.eraseRefused) {
+            if (options.faults.eraseRefused && !eraseFaultUsed) {
+                eraseFaultUsed = true;
                 note("fault: erase refused");
                 sendNak();
                 return;
@@ -802,13 +810,16 @@ struct SimulatedUnit::Impl {
         std::optional<Clock::time_point> wakeAt;
         bool lineClosedNoted = false;
         while (!stopFlag.load() && !hungUp) {
-            int timeoutMs = kPollSliceMs;
+            // Wake exactly when the next paced step is due (to the nanosecond, so the pacing
+            // adds no rounding of its own to every frame), or after a slice to look at stop.
+            auto waitNs = std::chrono::nanoseconds(std::chrono::milliseconds(kPollSliceMs)).count();
             if (wakeAt) {
-                const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*wakeAt - Clock::now()).count() + 1;
-                timeoutMs = static_cast<int>(std::clamp<long long>(wait, 0, kPollSliceMs));
+                const auto due = std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - Clock::now()).count();
+                waitNs = std::clamp<long long>(due, 0, waitNs);
             }
+            const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
             pollfd in{fd, POLLIN, 0};
-            const int ready = poll(&in, 1, timeoutMs);
+            const int ready = ppoll(&in, 1, &timeout, nullptr);
             if (ready < 0 && errno != EINTR) break;
             if (ready > 0 && (in.revents & POLLNVAL)) break;
             if (ready > 0 && (in.revents & POLLIN)) {

@@ -16,6 +16,7 @@ struct SimFaults {
     bool refuseConnect = false;          // no acknowledgement of the connect frame
     bool refuseSecondSpeed = false;      // no acknowledgement of the speed command at 115200
     bool longInfoReply = false;          // information reply announcing 120 data bytes
+    bool shortInfoReply = false;         // information reply of 4 data bytes (no end address)
     bool bigRange = false;               // reports end address 03 FF FF (1024 blocks)
     bool eraseRefused = false;           // memory not blank and the erase is refused
     bool blankAtSecondCheck = false;     // first blank check says "not blank", the second "blank"

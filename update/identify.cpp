@@ -19,6 +19,9 @@ const DeviceListEntry* selectedEntry = nullptr;
 namespace {
 
 constexpr std::int16_t kUnusedPortNumber = 0;   // the port is opened by name
+// The information reply carries the end address in its data bytes 4 to 6; a shorter reply
+// says nothing about the unit's memory and is not taken as an answer.
+constexpr std::uint8_t kInfoReplyMinDataBytes = 7;
 
 // Connect at 9600 baud, switch both sides to 115200 baud, read the information and the
 // second reply. The port stays open only when the unit answered everything.
@@ -40,7 +43,7 @@ bool unitAnswers()
         return false;
     }
     ReplyFrame info;
-    if (!readReplyFrame(info)) {
+    if (!readReplyFrame(info) || info.length < kInfoReplyMinDataBytes) {
         return false;
     }
     // The range stays in the protocol state even when a later step of this attempt fails.

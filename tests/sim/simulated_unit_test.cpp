@@ -24,6 +24,7 @@ std::uint8_t checksum(const std::vector<std::uint8_t>& bytes, std::size_t from, 
 
 std::vector<std::uint8_t> commandFrame(std::uint8_t code, std::vector<std::uint8_t> payload = {}) {
     std::vector<std::uint8_t> frame = {0x01, static_cast<std::uint8_t>(payload.size() + 1), code};
+    frame.reserve(payload.size() + 5);
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(checksum(frame, 1, frame.size()));
     frame.push_back(0x03);
@@ -37,6 +38,7 @@ std::vector<std::uint8_t> rangeFrame(std::uint8_t code, std::uint32_t end) {
 
 std::vector<std::uint8_t> blockFrame(const std::vector<std::uint8_t>& image, int block, bool last) {
     std::vector<std::uint8_t> frame = {0x02, 0x00};
+    frame.reserve(260);
     frame.insert(frame.end(), image.begin() + block * 256, image.begin() + block * 256 + 256);
     frame.push_back(checksum(frame, 1, frame.size()));
     frame.push_back(last ? 0x03 : 0x17);

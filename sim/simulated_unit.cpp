@@ -266,8 +266,10 @@ struct SimulatedUnit::Impl {
         }
         if (settings.c_cflag & CRTSCTS) violation("RTS/CTS flow control switched on");
         if (settings.c_iflag & (IXON | IXOFF)) violation("XON/XOFF flow control switched on");
+        // IGNBRK is not looked at: it drops break conditions, never data bytes, and Wine's
+        // serial layer sets it whatever a Windows program asks for.
         if ((settings.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)) ||
-            (settings.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | IGNBRK | BRKINT)) ||
+            (settings.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | BRKINT)) ||
             (settings.c_oflag & OPOST)) {
             violation("line not raw (canonical mode, echo, signals or byte translation on)");
         }

@@ -10,7 +10,7 @@ inline constexpr std::size_t kDeviceLineBufferSize = 256;
 inline constexpr const char* kFamilyLabel = "varnoflex   ";
 inline constexpr const char* kVersionLabel = "Version   ";
 inline constexpr const char* kNameSeparator = "   ";
-inline constexpr int kIdlePauseMs = 5;   // the idle loop's pause between passes
+inline constexpr int kIdlePauseMs = 10;  // the idle loop's pause between passes
 
 // The two lines as last composed (Windows-1252), written by the worker only.
 extern std::string deviceLineText;

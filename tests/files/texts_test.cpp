@@ -13,7 +13,7 @@ TEST(LoadDisplayText, DropsTheLastByteAndCutsAtZero)
     EXPECT_EQ(loadDisplayText(dir.writeEncoded("lf.ovk", "line one\nline two\n")), "line one\nline two");
     EXPECT_EQ(loadDisplayText(dir.writeEncoded("char.ovk", "no line end!")), "no line end");
     EXPECT_EQ(loadDisplayText(dir.writeEncoded("crlf.ovk", "a\r\nb\r\n")), "a\r\nb\r");
-    EXPECT_EQ(loadDisplayText(dir.writeEncoded("nul.ovk", "shown\0hidden\n"s)), "shown");
+    EXPECT_EQ(loadDisplayText(dir.writeEncoded("zero.ovk", "shown\0hidden\n"s)), "shown");
     EXPECT_EQ(loadDisplayText(dir.writeEncoded("one.ovk", "x")), "");
     EXPECT_EQ(loadDisplayText(dir.writeRaw("empty.ovk", "")), "");
     EXPECT_FALSE(loadDisplayText(dir.file("missing.ovk")));

@@ -1,0 +1,120 @@
+// The command line of varnoflex-cli: options in short and long form ("--name VALUE" and
+// "--name=VALUE"), and the help text with the table of exit statuses.
+#include "cli/cli_options.h"
+
+#include "update/result_codes.h"
+
+#include <string_view>
+
+namespace {
+
+// Splits "--name=value" into its two parts; the value is empty without "=".
+bool splitInlineValue(std::string_view argument, std::string_view& name, std::string_view& value)
+{
+    const auto equals = argument.find('=');
+    if (!argument.starts_with("--") || equals == std::string_view::npos) {
+        name = argument;
+        return false;
+    }
+    name = argument.substr(0, equals);
+    value = argument.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i] != nullptr ? arguments[i] : "";
+        std::string_view name;
+        std::string_view value;
+        const bool hasInlineValue = splitInlineValue(argument, name, value);
+
+        const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language";
+        if (takesValue && !hasInlineValue) {
+            if (i + 1 >= arguments.size() || arguments[i + 1] == nullptr) {
+                error = "option " + std::string(name) + " needs a value";
+                return false;
+            }
+            value = arguments[++i];
+        } else if (!takesValue && hasInlineValue) {
+            error = "option " + std::string(name) + " takes no value";
+            return false;
+        }
+
+        if (name == "-d" || name == "--data-dir") {
+            if (value.empty()) {
+                error = "option " + std::string(name) + " needs a directory";
+                return false;
+            }
+            options.dataDir = std::string(value);
+        } else if (name == "--language") {
+            if (value == "en") {
+                options.language = kLanguageEnglish;
+            } else if (value == "de") {
+                options.language = kLanguageGerman;
+            } else {
+                error = "--language takes en or de, not \"" + std::string(value) + "\"";
+                return false;
+            }
+        } else if (name == "-y" || name == "--accept-safety") {
+            options.acceptSafety = true;
+        } else if (name == "--list") {
+            options.list = true;
+        } else if (name == "-h" || name == "--help") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else {
+            error = (argument.starts_with("-") ? "unknown option " : "unexpected argument ")
+                    + std::string(argument);
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* cliUsageText()
+{
+    return
+        "Usage: varnoflex-cli [OPTIONS]\n"
+        "Writes the firmware that the device list offers into the connected varnoflex flash\n"
+        "unit, through its FTDI USB-serial converter.\n"
+        "\n"
+        "The data files (devicelist.ovk, the firmware files it names, SecurityGB.ovk and\n"
+        "SecurityD.ovk) are read from the working directory or from DIR.\n"
+        "The safety instructions are shown and must be accepted before the update starts.\n"
+        "\n"
+        "Options:\n"
+        "  -d, --data-dir DIR    read the data files from DIR\n"
+        "  -y, --accept-safety   accept the safety instructions without asking\n"
+        "                        (needed when standard input is not a terminal)\n"
+        "      --language en|de  language of texts and messages (default: German when\n"
+        "                        LC_ALL, LC_MESSAGES or LANG starts with \"de\", else English)\n"
+        "      --list            list the FTDI converters found and the device list entries\n"
+        "                        they match; opens no port\n"
+        "  -h, --help            show this help\n"
+        "      --version         show the version\n"
+        "\n"
+        "Exit status:\n"
+        "   0  update finished (OK_UPDATE_FINISHED); --list, --help, --version done\n"
+        "   2  ERROR_OPEN_FILE             firmware file not found or not readable\n"
+        "   4  ERROR_OPEN_FILE_LIST        device list not found or not readable\n"
+        "   6  ERROR_NO_FTDI_DRIVER        FTDI converters cannot be enumerated\n"
+        "   7  ERROR_NO_DRIVER_ENTRY       no converter named in the device list found\n"
+        "   8  NO_DEVICE_DETECTED          no flash unit answered\n"
+        "  10  ERROR_ERASE_BEFORE_PROGRAM  memory not blank and erase failed\n"
+        "  11  ERROR_SET_MODE              program mode refused\n"
+        "  12  ERROR_WRITE_BLOCK           a block was not acknowledged while writing\n"
+        "  13  ERROR_INTERNAL_VERIFY       no acknowledgement of the unit's own check\n"
+        "  14  ERROR_CHECKSUM              checksum missing or different\n"
+        "  15  ERROR_VERIFY_COMMAND        verify command refused\n"
+        "  16  ERROR_VERIFY                a block did not match while verifying\n"
+        "  17  ERROR_UPDATE_EXCEPTION      the update ended without a result\n"
+        "  64  bad command line\n"
+        "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
+        "  66  data directory or safety instructions not readable\n"
+        "  70  internal error (the worker thread could not be started)\n"
+        "Other result codes (1 to 22) end the program with their own number.\n";
+}

@@ -1,0 +1,22 @@
+// The command line of varnoflex-cli.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+struct CliOptions {
+    std::optional<std::string> dataDir;   // -d DIR, --data-dir DIR
+    bool acceptSafety = false;            // -y, --accept-safety
+    std::optional<int> language;          // --language en|de
+    bool list = false;                    // --list
+    bool help = false;                    // -h, --help
+    bool version = false;                 // --version
+};
+
+// Parses the arguments after the program name. On a bad command line returns false and sets
+// error to a one-line description.
+bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error);
+
+// The text of --help.
+const char* cliUsageText();

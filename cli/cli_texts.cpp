@@ -1,0 +1,76 @@
+// The command-line updater's own words in English and German, and the language taken from
+// the environment.
+#include "cli/cli_texts.h"
+
+#include "update/result_codes.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+const CliTexts kEnglish = {
+    .acceptQuestion = "Accept ?",
+    .yesWord = "yes",
+    .noWord = "no",
+    .notAccepted = "Safety instructions not accepted: no update.",
+    .noTerminal = "the safety instructions must be accepted, but standard input is not a "
+                  "terminal; give -y (--accept-safety) to accept them",
+    .safetyUnreadable = "the safety instructions cannot be read from",
+    .dataDirUnusable = "cannot use the data directory",
+    .writePass = "Writing",
+    .verifyPass = "Verifying",
+    .noResult = "the update ended without a result",
+    .listConverter = "Converter ",
+    .listAt = " at ",
+    .listNoPort = "(no port name registered)",
+    .listEntry = "  device list entry ",
+    .listFor = " for ",
+    .listFirmware = ", firmware ",
+    .listNotInList = "  not in the device list",
+    .listNone = "No FTDI converter 0403:6001 found.",
+    .listNoDriver = "The FTDI converters cannot be listed (is the FTDI driver installed?).",
+    .listNoDeviceList = "The device list cannot be read:",
+};
+
+const CliTexts kGerman = {
+    .acceptQuestion = "Akzeptiert ?",
+    .yesWord = "ja",
+    .noWord = "nein",
+    .notAccepted = "Sicherheitshinweise nicht akzeptiert: keine Aktualisierung.",
+    .noTerminal = "die Sicherheitshinweise müssen akzeptiert werden, aber die Standardeingabe "
+                  "ist kein Terminal; mit -y (--accept-safety) werden sie akzeptiert",
+    .safetyUnreadable = "die Sicherheitshinweise können nicht gelesen werden aus",
+    .dataDirUnusable = "das Datenverzeichnis ist nicht benutzbar",
+    .writePass = "Schreiben",
+    .verifyPass = "Prüfen",
+    .noResult = "die Aktualisierung endete ohne Ergebnis",
+    .listConverter = "Wandler ",
+    .listAt = " an ",
+    .listNoPort = "(kein Schnittstellenname eingetragen)",
+    .listEntry = "  Eintrag der Geräteliste ",
+    .listFor = " für ",
+    .listFirmware = ", Firmware ",
+    .listNotInList = "  nicht in der Geräteliste",
+    .listNone = "Kein FTDI-Wandler 0403:6001 gefunden.",
+    .listNoDriver = "Die FTDI-Wandler können nicht aufgelistet werden (ist der FTDI-Treiber "
+                    "installiert?).",
+    .listNoDeviceList = "Die Geräteliste kann nicht gelesen werden:",
+};
+
+}  // namespace
+
+const CliTexts& cliTexts(int lang)
+{
+    return lang == kLanguageGerman ? kGerman : kEnglish;
+}
+
+int languageFromEnvironment()
+{
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0') continue;
+        return std::string_view(value).starts_with("de") ? kLanguageGerman : kLanguageEnglish;
+    }
+    return kLanguageEnglish;
+}

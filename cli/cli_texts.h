@@ -1,0 +1,41 @@
+// The command-line updater's own words in English and German (UTF-8), its exit codes, and
+// the choice of language. The messages of the result codes come from update/result_codes.h.
+#pragma once
+
+#include <string_view>
+
+// Exit statuses of varnoflex-cli besides the final result code of the update (1 to 22).
+inline constexpr int kExitSuccess = 0;           // the update ended with OK_UPDATE_FINISHED
+inline constexpr int kExitUsage = 64;            // unknown option or bad argument
+inline constexpr int kExitNotAccepted = 65;      // safety instructions declined or not asked
+inline constexpr int kExitNoSafetyText = 66;     // data directory or safety text not readable
+inline constexpr int kExitInternal = 70;         // the worker thread could not be started
+
+struct CliTexts {
+    std::string_view acceptQuestion;   // the safety window's question
+    std::string_view yesWord;
+    std::string_view noWord;
+    std::string_view notAccepted;
+    std::string_view noTerminal;
+    std::string_view safetyUnreadable;
+    std::string_view dataDirUnusable;
+    std::string_view writePass;
+    std::string_view verifyPass;
+    std::string_view noResult;
+    std::string_view listConverter;    // followed by the serial, then listAt and the port
+    std::string_view listAt;
+    std::string_view listNoPort;
+    std::string_view listEntry;        // followed by the entry number
+    std::string_view listFor;
+    std::string_view listFirmware;
+    std::string_view listNotInList;
+    std::string_view listNone;
+    std::string_view listNoDriver;
+    std::string_view listNoDeviceList;
+};
+
+// lang: kLanguageEnglish or kLanguageGerman.
+const CliTexts& cliTexts(int lang);
+
+// German when the first set one of LC_ALL, LC_MESSAGES, LANG starts with "de", else English.
+int languageFromEnvironment();

@@ -1,0 +1,245 @@
+// varnoflex-cli: the command-line updater. A thin front end over the same library and worker
+// as the windowed program: it shows the safety instructions and asks for acceptance, then
+// lets the worker show the first device list entry and run one update, printing the device
+// lines, every result message and the progress, and exits with the update's result code.
+#include "cli/cli_options.h"
+#include "cli/cli_texts.h"
+#include "cli/terminal_display.h"
+#include "files/data_paths.h"
+#include "files/device_list.h"
+#include "files/texts.h"
+#include "link/discovery.h"
+#include "update/display.h"
+#include "update/result_codes.h"
+#include "update/shared_state.h"
+#include "update/worker.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#define VF_ISATTY(stream) (_isatty(_fileno(stream)) != 0)
+#else
+#include <unistd.h>
+#define VF_ISATTY(stream) (isatty(fileno(stream)) != 0)
+#endif
+
+#ifndef VF_VERSION
+#define VF_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kProgramName = "varnoflex-cli";
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+// Shown instead of the safety instructions when they cannot be read.
+constexpr const char* kBuiltInSafetyText =
+    "\n\n\n   Can't read file for security advice !\n   Application terminated !";
+
+void printError(std::string_view text)
+{
+    std::fprintf(stderr, "%s: %.*s\n", kProgramName, static_cast<int>(text.size()), text.data());
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+// Asks until the answer is the yes or no word (or its first letter); end of input declines.
+bool askAcceptance(const CliTexts& texts)
+{
+    const std::string yes(texts.yesWord);
+    const std::string no(texts.noWord);
+    for (;;) {
+        std::printf("%.*s [%s/%s] ", static_cast<int>(texts.acceptQuestion.size()),
+                    texts.acceptQuestion.data(), yes.c_str(), no.c_str());
+        std::fflush(stdout);
+        std::string answer;
+        if (!std::getline(std::cin, answer)) {
+            std::printf("\n");
+            return false;
+        }
+        answer = lowerAscii(trimmed(answer));
+        if (answer == yes || answer == yes.substr(0, 1)) return true;
+        if (answer == no || answer == no.substr(0, 1)) return false;
+    }
+}
+
+// Lists the converters and the device list entries whose converterSerial each one matches.
+int listConverters(int lang)
+{
+    const CliTexts& texts = cliTexts(lang);
+    std::vector<ConverterInfo> converters;
+    if (!listFtdiConverters(converters)) {
+        std::printf("%.*s\n", static_cast<int>(texts.listNoDriver.size()), texts.listNoDriver.data());
+        return ERROR_NO_FTDI_DRIVER;
+    }
+    DeviceList devices;
+    const bool listLoaded = loadDeviceList(devices, dataPaths.deviceListPath);
+
+    if (converters.empty()) {
+        std::printf("%.*s\n", static_cast<int>(texts.listNone.size()), texts.listNone.data());
+    }
+    for (const ConverterInfo& converter : converters) {
+        const std::string port = converter.portName.empty() ? std::string(texts.listNoPort)
+                                                            : cp1252ToUtf8(converter.portName);
+        std::printf("%.*s%s%.*s%s\n", static_cast<int>(texts.listConverter.size()),
+                    texts.listConverter.data(), cp1252ToUtf8(converter.serial).c_str(),
+                    static_cast<int>(texts.listAt.size()), texts.listAt.data(), port.c_str());
+        if (!listLoaded) continue;
+        bool matched = false;
+        for (int i = 0; i < devices.entryCount(); ++i) {
+            const DeviceListEntry& entry = devices.entry(i);
+            if (entry.converterSerial != converter.serial) continue;
+            matched = true;
+            std::printf("%.*s%d: %s%.*s%s%.*s%s\n", static_cast<int>(texts.listEntry.size()),
+                        texts.listEntry.data(), i + 1, cp1252ToUtf8(entry.modelName).c_str(),
+                        static_cast<int>(texts.listFor.size()), texts.listFor.data(),
+                        cp1252ToUtf8(entry.targetName).c_str(),
+                        static_cast<int>(texts.listFirmware.size()), texts.listFirmware.data(),
+                        cp1252ToUtf8(entry.firmwareVersion).c_str());
+        }
+        if (!matched) {
+            std::printf("%.*s\n", static_cast<int>(texts.listNotInList.size()),
+                        texts.listNotInList.data());
+        }
+    }
+    std::fflush(stdout);
+    if (!listLoaded) {
+        printError(std::string(texts.listNoDeviceList) + " " + dataPaths.deviceListPath);
+        return ERROR_OPEN_FILE_LIST;
+    }
+    return kExitSuccess;
+}
+
+// Passes the worker's reports to the terminal until done() holds.
+void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::function<bool()>& done)
+{
+    for (;;) {
+        const bool finished = done();
+        for (const DisplayEvent& event : display.takeEvents()) output.show(event);
+        if (finished) return;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+// Runs the first display and one update on the worker thread; returns the exit status.
+int runUpdateOnWorker(int lang)
+{
+    const bool stdoutIsTerminal = VF_ISATTY(stdout);
+    const bool stderrIsTerminal = VF_ISATTY(stderr);
+    std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
+    TerminalDisplay display;
+    TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+
+    setUpdateDisplay(&display);
+    initSharedState();
+    if (!startWorker()) {
+        setUpdateDisplay(nullptr);
+        printError("cannot start the worker thread");
+        return kExitInternal;
+    }
+
+    // The worker takes the acceptance first (identifyDone) and serves the start request only
+    // after the first display has ended, as one thread does one thing at a time.
+    safetyAccepted.store(1);
+    followWorker(display, output, [] { return identifyDone.load() != 0; });
+    startRequested.store(1);
+    // The worker sets busy before it clears startRequested: once the request is taken,
+    // busy returning to 0 means the update has ended.
+    followWorker(display, output, [] { return startRequested.load() == 0 && busy.load() == 0; });
+
+    stopWorker();
+    for (const DisplayEvent& event : display.takeEvents()) output.show(event);
+    output.finish();
+    setUpdateDisplay(nullptr);
+
+    const std::uint8_t code = output.finalCode();
+    if (code == OK_UPDATE_FINISHED) return kExitSuccess;
+    if (code == RESULT_NONE) {
+        printError(cliTexts(lang).noResult);
+        return ERROR_UPDATE_EXCEPTION;
+    }
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+    CliOptions options;
+    std::string error;
+    const std::span<const char* const> arguments(argv + 1, argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
+    if (!parseCliOptions(arguments, options, error)) {
+        printError(error + " (try --help)");
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(cliUsageText(), stdout);
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", kProgramName, VF_VERSION);
+        return kExitSuccess;
+    }
+
+    const int lang = options.language.value_or(languageFromEnvironment());
+    const CliTexts& texts = cliTexts(lang);
+    setMessageLanguage(lang);
+
+    std::error_code fsError;
+    std::filesystem::path dataDir = options.dataDir ? std::filesystem::path(*options.dataDir)
+                                                    : std::filesystem::current_path(fsError);
+    if (!fsError) dataDir = std::filesystem::absolute(dataDir, fsError);
+    if (fsError || !std::filesystem::is_directory(dataDir, fsError) || !initDataPaths(dataDir.string())) {
+        printError(std::string(texts.dataDirUnusable) + " " + dataDir.string());
+        return kExitNoSafetyText;
+    }
+
+    if (options.list) return listConverters(lang);
+
+    const std::string& safetyPath = lang == kLanguageGerman ? dataPaths.safetyPathDe : dataPaths.safetyPathEn;
+    const std::optional<std::string> safetyText = loadDisplayText(safetyPath);
+    if (!safetyText) {
+        std::printf("%s\n", kBuiltInSafetyText);
+        std::fflush(stdout);
+        printError(std::string(texts.safetyUnreadable) + " " + safetyPath);
+        return kExitNoSafetyText;
+    }
+    if (!options.acceptSafety && !VF_ISATTY(stdin)) {
+        printError(texts.noTerminal);
+        return kExitNotAccepted;
+    }
+    std::printf("%s\n\n", cp1252ToUtf8(*safetyText).c_str());
+    std::fflush(stdout);
+    if (!options.acceptSafety && !askAcceptance(texts)) {
+        std::printf("%.*s\n", static_cast<int>(texts.notAccepted.size()), texts.notAccepted.data());
+        return kExitNotAccepted;
+    }
+
+    return runUpdateOnWorker(lang);
+}

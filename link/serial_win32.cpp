@@ -1,0 +1,178 @@
+// The serial port to the flash unit on Windows: the COM port of the FTDI converter, opened
+// for exclusive, synchronous use through the Win32 comm API, set to 8N1 without flow
+// control with DTR off and RTS on, and read and written under COMMTIMEOUTS limits.
+#include "link/serial.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr const char* kPortByNumberPathFormat = "\\\\.\\COM%d";   // \\.\COM5
+constexpr const char* kPortByNamePathFormat = "\\\\.\\%.*s";      // \\.\ and the name
+constexpr DWORD kSettingsRecordSize = 28;
+
+static_assert(sizeof(DCB) == kSettingsRecordSize, "DCB must be the 28-byte settings record");
+
+// Read: no limit between bytes; the whole read ends after kReadTotalTimeoutMs at the latest.
+// Write: a write of N bytes may take N times kWriteTimeoutPerByteMs.
+constexpr DWORD kReadIntervalTimeoutMs = 0;
+constexpr DWORD kReadTotalTimeoutMultiplierMs = 0;
+constexpr DWORD kWriteTotalTimeoutConstantMs = 0;
+
+// The one port of the process; INVALID_HANDLE_VALUE while it is closed.
+HANDLE portHandle = INVALID_HANDLE_VALUE;
+// The Win32 error of the last failed open, read or write; 0 when there was none.
+DWORD lastError = 0;
+
+// Forms the device path for selector; false when the selector is unknown, the name holds a
+// zero byte or the path does not fit the buffer.
+bool formDevicePath(std::int16_t portNumber, std::string_view portName, int selector,
+                    char (&devicePath)[kDevicePathBufferSize])
+{
+    int formedLength = -1;
+    if (selector == kPortByNumber) {
+        formedLength = std::snprintf(devicePath, sizeof devicePath, kPortByNumberPathFormat,
+                                     static_cast<int>(portNumber));
+    } else {
+        if (portName.find('\0') != std::string_view::npos) return false;
+        formedLength = std::snprintf(devicePath, sizeof devicePath, kPortByNamePathFormat,
+                                     static_cast<int>(portName.size()), portName.data());
+    }
+    return formedLength >= 0 && static_cast<std::size_t>(formedLength) < sizeof devicePath;
+}
+
+void applyPortSettings(HANDLE handle)
+{
+    DCB settings{};
+    settings.DCBlength = kSettingsRecordSize;
+    // Every field not set below keeps what the driver reports (XON/XOFF limits and
+    // characters, error, end-of-file and event characters).
+    GetCommState(handle, &settings);
+    settings.BaudRate = kInitialBaud;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fDtrControl = DTR_CONTROL_DISABLE;
+    settings.fDsrSensitivity = FALSE;
+    settings.fTXContinueOnXoff = TRUE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    settings.fErrorChar = FALSE;
+    settings.fNull = FALSE;
+    settings.fRtsControl = RTS_CONTROL_ENABLE;
+    settings.fAbortOnError = FALSE;
+    SetCommState(handle, &settings);
+}
+
+void applyTimeLimits(HANDLE handle)
+{
+    COMMTIMEOUTS timeLimits{};
+    timeLimits.ReadIntervalTimeout = kReadIntervalTimeoutMs;
+    timeLimits.ReadTotalTimeoutMultiplier = kReadTotalTimeoutMultiplierMs;
+    timeLimits.ReadTotalTimeoutConstant = static_cast<DWORD>(kReadTotalTimeoutMs);
+    timeLimits.WriteTotalTimeoutMultiplier = static_cast<DWORD>(kWriteTimeoutPerByteMs);
+    timeLimits.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
+    SetCommTimeouts(handle, &timeLimits);
+}
+
+}  // namespace
+
+bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
+{
+    if (selector != kPortByNumber && selector != kPortByName) return false;
+
+    // The port must be closed; a handle left open would otherwise be lost.
+    portClose();
+    char devicePath[kDevicePathBufferSize];
+    if (!formDevicePath(portNumber, portName, selector, devicePath)) {
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+
+    // A successful CreateFileA need not clear the thread's last error; clearing it first
+    // keeps an earlier failure from failing this open.
+    SetLastError(ERROR_SUCCESS);
+    portHandle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+    const DWORD openError = GetLastError();
+    if (openError != ERROR_SUCCESS) {
+        lastError = openError;
+        portClose();
+        return false;
+    }
+    if (portHandle == INVALID_HANDLE_VALUE) return false;
+
+    applyPortSettings(portHandle);
+    applyTimeLimits(portHandle);
+    lastError = ERROR_SUCCESS;
+    Sleep(static_cast<DWORD>(kPortOpenSettleMs));
+    return true;
+}
+
+void portSetSpeed(std::uint32_t baud)
+{
+    if (portHandle == INVALID_HANDLE_VALUE) return;
+    DCB settings{};
+    settings.DCBlength = kSettingsRecordSize;
+    GetCommState(portHandle, &settings);
+    settings.BaudRate = baud;
+    SetCommState(portHandle, &settings);
+}
+
+void portClose()
+{
+    if (portHandle != INVALID_HANDLE_VALUE) CloseHandle(portHandle);
+    portHandle = INVALID_HANDLE_VALUE;
+}
+
+bool portIsOpen()
+{
+    return portHandle != INVALID_HANDLE_VALUE;
+}
+
+bool portRead(std::span<std::uint8_t> buffer)
+{
+    if (portHandle == INVALID_HANDLE_VALUE) return false;
+    DWORD receivedCount = 0;
+    const BOOL readDone = ReadFile(portHandle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                   &receivedCount, nullptr);
+    if (!readDone) lastError = GetLastError();
+    return readDone && receivedCount == buffer.size();
+}
+
+bool portWrite(std::span<const std::uint8_t> data)
+{
+    if (portHandle == INVALID_HANDLE_VALUE) return false;
+    DWORD writtenCount = 0;
+    const BOOL writeDone = WriteFile(portHandle, data.data(), static_cast<DWORD>(data.size()),
+                                     &writtenCount, nullptr);
+    if (!writeDone) lastError = GetLastError();
+    return writeDone != FALSE;
+}
+
+void waitMs(int milliseconds)
+{
+    Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+}
+
+std::string portLastErrorText()
+{
+    if (lastError == ERROR_SUCCESS) return {};
+    char text[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, lastError, 0, text, sizeof text, nullptr);
+    std::string description(text, length);
+    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
+                                    description.back() == ' ' || description.back() == '.')) {
+        description.pop_back();
+    }
+    if (description.empty()) description = "Windows error " + std::to_string(lastError);
+    return description;
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test varnoflex-update.
+# Usage: scripts/deps.sh [run|test]   (run: what the program and its demo need; test: everything)
+set -euo pipefail
+what=${1:-test}
+
+run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev libumockdev-dev
+          xvfb xdotool python3 python3-xlib python3-pil tesseract-ocr tesseract-ocr-eng x11-utils)
+test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
+           g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+           wine wine64 zip)
+
+pkgs=("${run_pkgs[@]}")
+[ "$what" = test ] && pkgs+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

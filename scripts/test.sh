@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Sets up and runs every test of varnoflex-update on Debian 12:
+#   1. the normal build: unit, end-to-end (simulated unit behind an emulated FTDI converter) and
+#      window tests (Xvfb);
+#   2. the same library and tests under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the worker's threaded tests under ThreadSanitizer;
+#   4. the fuzz targets (clang/libFuzzer), each for a short while;
+#   5. the Windows build (MinGW) and its tests under Wine.
+# Usage: scripts/test.sh [--quick]   (--quick: only step 1)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+scripts/deps.sh test
+
+jobs=$(nproc)
+status=0
+step() { echo; echo "=== $*"; }
+
+build() {   # build DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs" >/dev/null
+}
+
+passed=0
+failed=0
+run_ctest() {   # run_ctest DIR [ctest args...]
+  local dir=$1; shift
+  local log
+  log=$(mktemp)
+  local rc=0
+  (cd "$dir" && ctest --output-on-failure "$@") >"$log" 2>&1 || rc=$?
+  cat "$log"
+  [ $rc -eq 0 ] || status=1
+  # "NN% tests passed, F tests failed out of T"
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    local f t
+    f=$(sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    t=$(sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + t - f)); failed=$((failed + f))
+  else
+    status=1
+  fi
+  rm -f "$log"
+}
+
+step "Build and test (normal build)"
+build build
+run_ctest build -LE 'wine|fuzz'
+
+if [ $quick -eq 0 ]; then
+  # umockdev's preload library is loaded before the sanitizer runtime; that is fine for us.
+  export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+  step "AddressSanitizer + UndefinedBehaviorSanitizer"
+  build build-asan -DVF_SANITIZE=address,undefined -DVF_GUI=OFF
+  run_ctest build-asan -LE 'gui|bench'
+
+  step "ThreadSanitizer (worker and threaded tests)"
+  build build-tsan -DVF_SANITIZE=thread -DVF_GUI=OFF
+  TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L threads
+
+  step "Fuzz targets (libFuzzer)"
+  cmake -S "$root" -B build-fuzz -DVF_FUZZ=ON -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list link_fuzz_reply >/dev/null
+  run_ctest build-fuzz -L fuzz
+
+  step "Windows builds (MinGW) and tests under Wine"
+  # The shipped Windows target is 32-bit; it is built here to prove it compiles and packages.
+  # Machines like ours run no 32-bit programs (the kernel's 32-bit emulation is off), so the
+  # same code is also built for 64-bit Windows, and that build is tested under Wine.
+  cmake -S "$root" -B build-mingw32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
+        -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-mingw32 -j "$jobs" --target varnoflex-cli vf-win-tests >/dev/null
+  cmake -S "$root" -B build-mingw64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+        -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-mingw64 -j "$jobs" --target varnoflex-cli vf-win-tests vf-registry-probe >/dev/null
+  cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" >/dev/null
+  run_ctest build -L wine
+fi
+
+echo
+echo "tests: $passed passed, $failed failed"
+exit $status

@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests under 32-bit Wine: the Windows unit tests, the registry walk
+# against .reg cases, and whole updates by varnoflex-cli.exe through a Wine COM port linked
+# to the pty of the simulated unit (vf-sim, Linux build).
+#
+# usage: wine-tests.sh setup|unit|registry|update|cleanup|all
+# Environment (ctest sets it; defaults suit a checkout with build-mingw and build-win):
+#   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
+#   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
+#                      toolchain-mingw64.cmake where the kernel runs no 32-bit programs)
+#   VF_SIM             vf-sim of the Linux build
+#   VF_SAMPLE_DIR      the sample data set
+#   VF_REGISTRY_CASES  the folder of the registry cases (NAME.reg + NAME.expected)
+# One prefix serves all cases of a run: "setup" makes it fresh and starts its wineserver,
+# "cleanup" stops the server and removes the prefix.
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${VF_WINE_PREFIX:-$here/build-win/wine-prefix}
+mingw=${VF_MINGW_BUILD:-$here/build-mingw}
+sim=${VF_SIM:-$here/build-win/sim/vf-sim}
+sample=${VF_SAMPLE_DIR:-$here/sample}
+cases=${VF_REGISTRY_CASES:-$here/tests/win/registry}
+logs=$WINEPREFIX.logs
+# The prefix takes the architecture of the Windows build: win32 for i686, win64 for x86_64
+# (a machine whose kernel runs no 32-bit programs can only use the 64-bit build).
+# Debian's "wine" always starts the 32-bit loader when wine32 is installed: a 64-bit prefix
+# is driven through the 64-bit loader directly.
+if file -b "$mingw/cli/varnoflex-cli.exe" 2>/dev/null | grep -q 'PE32+'; then
+    wine_arch=win64
+    export WINELOADER=/usr/lib/wine/wine64
+else
+    wine_arch=win32
+    export WINELOADER=/usr/lib/wine/wine
+fi
+wine() { "$WINELOADER" "$@"; }
+export WINEARCH=$wine_arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+ftdibus='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
+com_port=com7                       # the Wine COM port linked to the simulated unit's pty
+firmware=VX58PRO_V214.hex           # the firmware of the sample list's first entry
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Runs a Windows program with a time limit (exit 124 when it is exceeded). Windows programs
+# print CR LF; the tests compare plain lines.
+wine_run() {
+    timeout 120 "$WINELOADER" "$@" 2>>"$logs/wine-stderr.log" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+
+need_prefix() {
+    [ -d "$WINEPREFIX/drive_c" ] || fail "no Wine prefix at $WINEPREFIX (run setup first)"
+    mkdir -p "$logs"
+    # Each ctest entry is its own process: make sure the prefix's server is up.
+    wineserver -p >>"$logs/wineserver.log" 2>&1
+}
+
+do_setup() {
+    [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX" "$logs"
+    mkdir -p "$WINEPREFIX" "$logs"
+    # A persistent server of our own for this prefix; its exit chatter goes to a log.
+    wineserver -p >"$logs/wineserver.log" 2>&1
+    if ! wine wineboot --init >"$logs/wineboot.log" 2>&1; then
+        grep -q 'Exec format error' "$logs/wineboot.log" \
+            && echo "32-bit Wine cannot start: this kernel runs no 32-bit programs (ia32_emulation=off);" \
+                    "use the 64-bit build (cmake/toolchain-mingw64.cmake)"
+        fail "wineboot (see $logs/wineboot.log)"
+    fi
+    echo "PASS setup: $WINEARCH prefix $WINEPREFIX"
+}
+
+do_cleanup() {
+    WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+    echo "PASS cleanup"
+}
+
+do_unit() {
+    need_prefix
+    local exe=$mingw/tests/win/vf-win-tests.exe
+    [ -f "$exe" ] || fail "$exe not built"
+    wine_run "$exe" --gtest_color=no >"$logs/unit.out"
+    local rc=$?
+    grep -E '^\[  (PASSED|FAILED) ' "$logs/unit.out" | head -20
+    grep -E '^\[  FAILED  \]' "$logs/unit.out" | head -20
+    [ $rc -eq 0 ] || fail "vf-win-tests.exe exit $rc (see $logs/unit.out)"
+    echo "PASS unit"
+}
+
+# Replaces the FTDIBUS key with the contents of one .reg file (none: the key is absent).
+load_registry() {
+    wine reg delete "$ftdibus" /f >/dev/null 2>&1
+    if [ -n "${1:-}" ]; then
+        wine reg import "$1" >>"$logs/reg-import.log" 2>&1 || fail "reg import $1"
+    fi
+}
+
+# A case's .expected file holds blocks: a line "$ ARGS" (probe arguments, shell-quoted)
+# followed by the lines the probe must print.
+run_registry_case() {
+    local name=$1 reg=$cases/$1.reg expected=$cases/$1.expected
+    [ -s "$reg" ] && load_registry "$reg" || load_registry ""
+    local actual=$logs/registry-$name.out
+    : >"$actual"
+    local line args
+    while IFS= read -r line; do
+        [ "${line:0:2}" = '$ ' ] || continue
+        eval "args=(${line:2})"
+        echo "$line" >>"$actual"
+        wine_run "$mingw/tests/win/vf-registry-probe.exe" "${args[@]}" >>"$actual"
+    done <"$expected"
+    if diff -u "$expected" "$actual" >"$logs/registry-$name.diff"; then
+        echo "PASS registry $name"
+        return 0
+    fi
+    echo "FAIL registry $name"
+    cat "$logs/registry-$name.diff"
+    return 1
+}
+
+do_registry() {
+    need_prefix
+    [ -f "$mingw/tests/win/vf-registry-probe.exe" ] || fail "vf-registry-probe.exe not built"
+    local failed=0 expected
+    for expected in "$cases"/*.expected; do
+        run_registry_case "$(basename "$expected" .expected)" || failed=1
+    done
+    load_registry ""
+    [ $failed -eq 0 ] || fail "registry cases"
+    echo "PASS registry"
+}
+
+# Starts vf-sim on a fresh pty with the given options and links the Wine COM port to it.
+sim_pid=""
+start_sim() {
+    local pathfile=$work/pty-path
+    rm -f "$pathfile"
+    "$sim" "$@" --pty "$pathfile" 2>>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 200); do [ -s "$pathfile" ] && break; sleep 0.05; done
+    [ -s "$pathfile" ] || fail "vf-sim did not start (see $work/sim.err)"
+    ln -sfn "$(cat "$pathfile")" "$WINEPREFIX/dosdevices/$com_port"
+}
+
+# Stops vf-sim; its status says whether it saw a protocol violation.
+stop_sim() {
+    kill -TERM "$sim_pid" 2>/dev/null
+    wait "$sim_pid"
+    local rc=$?
+    sim_pid=""
+    return $rc
+}
+
+do_update() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-update.XXXXXX")
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/data"
+    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    python3 "$here/scripts/hex-image.py" "$sample/$firmware" "$work/expected.bin" || fail "hex-image"
+
+    # The FTDI driver's entry for the sample list's first converter, on the linked port.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" "${com_port^^}" >"$work/ftdibus.reg"
+    load_registry "$work/ftdibus.reg"
+
+    # --list finds the converter without opening a port.
+    (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
+    grep -q "^Converter FTVF2Q7K at COM7$" "$work/list.out" && grep -q "entry 1: VX-58 Pro for Lumetra LX" "$work/list.out" \
+        || { cat "$work/list.out"; fail "--list under Wine"; }
+    echo "PASS update: --list"
+
+    # A block refused in the write pass: exit 12; the unit keeps its memory for the next run.
+    start_sim --memory-out "$work/memory-refused.bin" --fault refuse-write-block=100
+    (cd "$work/data" && wine_run "$cli" -y --language en) >"$work/refused.out"
+    local rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (refused block)"; }
+    [ $rc -eq 12 ] || { cat "$work/refused.out"; fail "refused block: exit $rc, expected 12"; }
+    grep -q "Errorcode: ERROR_WRITE_BLOCK !" "$work/refused.out" || fail "no ERROR_WRITE_BLOCK message"
+    echo "PASS update: refused block gives exit 12"
+
+    # A whole update: exit 0 and the unit's memory equals the firmware image byte for byte.
+    start_sim --memory-in "$work/memory-refused.bin" --memory-out "$work/memory.bin"
+    local start=$(date +%s.%N)
+    (cd "$work/data" && wine_run "$cli" -y --language en) >"$work/update.out"
+    rc=$?
+    local seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}')
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (update)"; }
+    [ $rc -eq 0 ] || { cat "$work/update.out"; fail "update: exit $rc, expected 0"; }
+    grep -q "^varnoflex   VX-58 Pro   for   Lumetra LX$" "$work/update.out" || fail "no device line"
+    grep -q "^All datas are downloaded.$" "$work/update.out" || fail "no OK_DOWNLOADED message"
+    grep -q "^Update successful finished !$" "$work/update.out" || fail "no OK_UPDATE_FINISHED message"
+    cmp "$work/expected.bin" "$work/memory.bin" || fail "the unit's memory differs from the firmware image"
+    echo "PASS update: exit 0, memory equals the image (${seconds}s)"
+
+    # An FTDIBUS key without converters: the discovery fails, exit 6, no port opened.
+    load_registry "$cases/empty-key.reg"
+    (cd "$work/data" && wine_run "$cli" -y) >"$work/nodriver.out"
+    rc=$?
+    [ $rc -eq 6 ] || { cat "$work/nodriver.out"; fail "empty FTDIBUS key: exit $rc, expected 6"; }
+    echo "PASS update: empty FTDIBUS key gives exit 6"
+    load_registry ""
+}
+
+case "${1:-}" in
+    setup) do_setup ;;
+    unit) do_unit ;;
+    registry) do_registry ;;
+    update) do_update ;;
+    cleanup) do_cleanup ;;
+    all)
+        start=$(date +%s)
+        do_setup || exit 1
+        rc=0
+        (do_unit) || rc=1
+        (do_registry) || rc=1
+        (do_update) || rc=1
+        do_cleanup
+        echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
+        exit $rc ;;
+    *) echo "usage: $0 setup|unit|registry|update|cleanup|all" >&2; exit 2 ;;
+esac

@@ -1,0 +1,206 @@
+"""varnoflex-cli from the outside: whole updates against the simulated unit behind
+vf-testbed's umockdev converter, the safety question on a terminal, --list, and bad input.
+Every run happens in a temporary copy of the sample data set.
+
+Environment: VF_CLI, VF_TESTBED (programs of the Linux build), VF_SAMPLE_DIR, VF_HEX_IMAGE
+(scripts/hex-image.py).
+"""
+import os
+import pty
+import select
+import shutil
+import subprocess
+import sys
+import time
+
+import pytest
+
+CLI = os.environ["VF_CLI"]
+TESTBED = os.environ["VF_TESTBED"]
+SAMPLE = os.environ["VF_SAMPLE_DIR"]
+HEX_IMAGE = os.environ["VF_HEX_IMAGE"]
+FIRMWARE = "VX58PRO_V214.hex"        # the firmware of the sample list's first entry
+TIMEOUT_S = 120
+
+EXIT_USAGE = 64
+EXIT_NOT_ACCEPTED = 65
+EXIT_NO_SAFETY_TEXT = 66
+
+
+@pytest.fixture
+def data(tmp_path):
+    for name in os.listdir(SAMPLE):
+        if name.endswith((".ovk", ".hex")):
+            shutil.copy(os.path.join(SAMPLE, name), tmp_path)
+    return tmp_path
+
+
+def run_cli(cwd, *args, testbed=None, env=None, stdin=subprocess.DEVNULL):
+    command = [CLI, *args]
+    if testbed is not None:
+        command = [TESTBED, *testbed, "--", *command]
+    full_env = {k: v for k, v in os.environ.items() if not k.startswith(("LC_", "LANG"))}
+    full_env.update(env or {})
+    return subprocess.run(command, cwd=cwd, env=full_env, stdin=stdin, capture_output=True,
+                          text=True, timeout=TIMEOUT_S)
+
+
+def expected_image(tmp_path):
+    out = tmp_path / "expected.bin"
+    subprocess.run([sys.executable, HEX_IMAGE, os.path.join(SAMPLE, FIRMWARE), str(out)], check=True)
+    return out.read_bytes()
+
+
+def test_update_writes_the_image_and_exits_0(data):
+    result = run_cli(data, "-y", "--language", "en", testbed=["--memory-out", "memory.bin"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert "varnoflex   VX-58 Pro   for   Lumetra LX" in lines
+    assert "Version   2.14" in lines
+    # Both messages, the intermediate one first, each exactly as the program words it.
+    downloaded = lines.index("All datas are downloaded.")
+    finished = lines.index("Update successful finished !")
+    assert lines[downloaded - 1] == "OK" and lines[finished - 1] == "OK"
+    assert downloaded < finished
+    # Not a terminal: a plain line every 10 %, through both passes.
+    assert lines.index("Writing 100 %") < downloaded < lines.index("Verifying 100 %") < finished
+    assert (data / "memory.bin").read_bytes() == expected_image(data)
+
+
+def test_refused_block_gives_12_and_the_next_run_succeeds(data):
+    refused = run_cli(data, "-y", "--language", "en",
+                      testbed=["--memory-out", "partial.bin", "--fault", "refuse-write-block=100"])
+    assert refused.returncode == 12, refused.stdout + refused.stderr
+    assert "Errorcode: ERROR_WRITE_BLOCK !" in refused.stdout
+    assert "All datas are downloaded." not in refused.stdout
+    assert (data / "partial.bin").read_bytes() != expected_image(data)
+
+    again = run_cli(data, "-y", "--language", "en",
+                    testbed=["--memory-in", "partial.bin", "--memory-out", "memory.bin"])
+    assert again.returncode == 0, again.stdout + again.stderr
+    assert (data / "memory.bin").read_bytes() == expected_image(data)
+
+
+@pytest.mark.parametrize("fault, code, heading", [
+    ("program-refused", 11, "Errorcode: ERROR_SET_MODE !"),
+    ("wrong-checksum", 14, "Errorcode: ERROR_CHECKSUM !"),
+    ("refuse-verify-block=3", 16, "Errorcode: ERROR_VERIFY !"),
+])
+def test_failures_exit_with_their_result_code(data, fault, code, heading):
+    result = run_cli(data, "-y", "--language", "en", testbed=["--fault", fault])
+    assert result.returncode == code, result.stdout + result.stderr
+    assert heading in result.stdout
+
+
+def test_german_messages(data):
+    result = run_cli(data, "-y", testbed=[], env={"LANG": "de_DE.UTF-8"})
+    assert result.returncode == 0, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert "varnoflex   VX-58 Pro   für   Lumetra LX" in lines
+    assert "Die Aktualisierung wurde geladen." in lines
+    assert "Die Aktualisierung wurde erfolgreich beendet !" in lines
+    assert "Prüfen 100 %" in lines
+    # --language wins over the environment.
+    english = run_cli(data, "-y", "--language", "en", testbed=[], env={"LC_ALL": "de_DE.UTF-8"})
+    assert "Update successful finished !" in english.stdout
+
+
+def test_without_terminal_and_without_y_it_refuses(data):
+    result = run_cli(data)
+    assert result.returncode == EXIT_NOT_ACCEPTED
+    assert "-y" in result.stderr and len(result.stderr.splitlines()) == 1
+    assert "varnoflex   " not in result.stdout
+
+
+def answer_on_terminal(cwd, answers, *args):
+    """Runs the CLI with a pty as stdin and stdout, writes answers after each question."""
+    master, slave = pty.openpty()
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("LC_", "LANG"))}
+    process = subprocess.Popen([CLI, *args], cwd=cwd, env=env, stdin=slave, stdout=slave,
+                               stderr=subprocess.PIPE)
+    os.close(slave)
+    output = b""
+    deadline = time.monotonic() + TIMEOUT_S
+    pending = list(answers)
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.1)
+        if ready:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+            if pending and output.rstrip().endswith(b"]"):
+                os.write(master, pending.pop(0).encode() + b"\n")
+        elif process.poll() is not None:
+            break
+    process.wait(timeout=TIMEOUT_S)
+    os.close(master)
+    return process.returncode, output.decode("utf-8", "replace")
+
+
+def test_question_on_a_terminal(data):
+    code, output = answer_on_terminal(data, ["maybe", "no"], "--language", "en")
+    assert code == EXIT_NOT_ACCEPTED
+    assert output.count("Accept ? [yes/no]") == 2   # an unknown answer asks again
+    # The safety text is shown before the question.
+    assert output.index("Safety instructions - please read them") < output.index("Accept ?")
+
+    code, output = answer_on_terminal(data, ["nein"], "--language", "de")
+    assert code == EXIT_NOT_ACCEPTED
+    assert "Akzeptiert ? [ja/nein]" in output
+
+    # Accepted: the update starts; without a converter the identification ends with 7.
+    code, output = answer_on_terminal(data, ["yes"], "--language", "en")
+    assert code == 7, output
+    assert "Errorcode: ERROR_NO_DRIVER_ENTRY !" in output
+
+
+def test_list_shows_converters_and_their_entries(data):
+    result = run_cli(data, "--list", "--language", "en",
+                     testbed=["--converter", "FTVF2Q7K", "--converter", "ZZQ91X0B",
+                              "--converter", "FTVF5M9R:0403:6015"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == "Converter FTVF2Q7K at /dev/ttyUSB0"
+    assert lines[1] == "  device list entry 1: VX-58 Pro for Lumetra LX, firmware 2.14"
+    assert lines[2] == "Converter ZZQ91X0B at /dev/ttyUSB1"
+    assert lines[3] == "  not in the device list"
+    assert len(lines) == 4   # another product id is not listed
+
+
+def test_bad_input(data):
+    unknown = run_cli(data, "--frobnicate")
+    assert unknown.returncode == EXIT_USAGE
+    assert unknown.stderr.count("\n") == 1 and "--frobnicate" in unknown.stderr
+    assert run_cli(data, "--language", "fr").returncode == EXIT_USAGE
+    assert run_cli(data, "-d").returncode == EXIT_USAGE
+
+    os.remove(data / "devicelist.ovk")
+    missing = run_cli(data, "-y", "--language", "en", testbed=[])
+    assert missing.returncode == 4, missing.stdout + missing.stderr
+    assert missing.stdout.count("Errorcode: ERROR_OPEN_FILE_LIST !") == 1
+
+    # The list as plain text (not in the storage encoding) is refused the same way.
+    shutil.copy(os.path.join(SAMPLE, "src", "devicelist.txt"), data / "devicelist.ovk")
+    plain = run_cli(data, "-y", "--language", "en", testbed=[])
+    assert plain.returncode == 4, plain.stdout + plain.stderr
+
+
+def test_missing_firmware_and_safety_files(data):
+    os.remove(data / FIRMWARE)
+    no_firmware = run_cli(data, "-y", "--language", "en", testbed=[])
+    assert no_firmware.returncode == 2, no_firmware.stdout + no_firmware.stderr
+    assert "Errorcode: ERROR_OPEN_FILE !" in no_firmware.stdout
+
+    os.remove(data / "SecurityGB.ovk")
+    no_safety = run_cli(data, "-y", "--language", "en")
+    assert no_safety.returncode == EXIT_NO_SAFETY_TEXT
+    assert "   Can't read file for security advice !\n   Application terminated !" in no_safety.stdout
+    # The German text is still there and is what --language de reads.
+    assert run_cli(data, "--language", "de").returncode == EXIT_NOT_ACCEPTED
+
+    elsewhere = run_cli("/", "-y", "--data-dir", str(data / "nowhere"))
+    assert elsewhere.returncode == EXIT_NO_SAFETY_TEXT

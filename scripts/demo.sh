@@ -27,7 +27,7 @@ else
 fi
 
 echo "== Build ($build)"
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target varnoflex-update vf-testbed >/dev/null
 program="$build/app/varnoflex-update"
 testbed="$build/sim/vf-testbed"

@@ -21,7 +21,7 @@ step() { echo; echo "=== $*"; }
 
 build() {   # build DIR [cmake args...]
   local dir=$1; shift
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" >/dev/null
 }
 

@@ -64,11 +64,11 @@ bool parseBlockNumber(const std::string& text, int& value) {
     return true;
 }
 
-bool parseFault(const std::string& spec, SimFaults& faults, std::string& error) {
-    const auto equals = spec.find('=');
-    const std::string name = spec.substr(0, equals);
+bool parseFault(const std::string& text, SimFaults& faults, std::string& error) {
+    const auto equals = text.find('=');
+    const std::string name = text.substr(0, equals);
     const std::optional<std::string> number =
-        equals == std::string::npos ? std::nullopt : std::optional<std::string>(spec.substr(equals + 1));
+        equals == std::string::npos ? std::nullopt : std::optional<std::string>(text.substr(equals + 1));
 
     struct Flag {
         const char* name;

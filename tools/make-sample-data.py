@@ -23,10 +23,10 @@ TEXTS = {
 
 
 def load_firmware_module():
-    spec = importlib.util.spec_from_file_location("make_sample_firmware",
+    loader_spec = importlib.util.spec_from_file_location("make_sample_firmware",
                                                   os.path.join(HERE, "make-sample-firmware.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(module)
     return module
 
 

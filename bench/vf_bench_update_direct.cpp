@@ -1,0 +1,232 @@
+// vf-bench-update-direct: the inner run of vf-bench-update's second row. It times one
+// complete update (runUpdate, unmodified) over a plain pty to a vf-sim it starts itself,
+// with no USB emulation in the path, so the row shows what the update code and the pty
+// cost without umockdev's per-call socket round trips.
+//
+//   vf-bench-update-direct --sim PATH --record FILE [--pace] --update-once FIGURES
+//
+// Runs in a directory holding the data set; starts `vf-sim [--pace] --record FILE --pty
+// PATHFILE`, updates, stops the unit (which then writes its record) and writes the figures.
+// Exit status: 0 done; 1 the unit recorded protocol violations or the update did not reach
+// the unit; 2 the run could not be set up.
+//
+// Converter discovery is replaced here, not in the library. findFtdiPorts and
+// listFtdiConverters below are the program's own definitions of the two functions of
+// link/discovery.h. varnoflex is a static archive, and the linker takes a member out of an
+// archive only to satisfy a symbol still undefined at that point; this file's object comes
+// before the archive on the link line, so both symbols are already defined and
+// link/discovery_udev.o (which defines nothing else anybody uses) is never pulled in. Had
+// anything pulled it in, the link would fail with duplicate definitions rather than quietly
+// use udev; `nm vf-bench-update-direct | grep udev_` shows no udev function in the program.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_update_common.h"
+#include "files/data_paths.h"
+#include "files/device_list.h"
+#include "link/discovery.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitSetup = 2;
+constexpr int kSimStartLimitMs = 5000;   // how long vf-sim may take to name its pty
+constexpr int kSimStartPollMs = 5;
+constexpr const char* kPtyPathFile = "vf-sim-pty.txt";
+
+// The one converter this program presents: the pty's terminal side.
+std::string directPortPath;
+std::string directSerial;                 // for listFtdiConverters, which gets no device list
+std::atomic<int> discoveryCalls{0};
+
+// A vf-sim child: stopped with SIGTERM and waited for when the object goes, unless
+// stop() has already done so.
+class SimProcess {
+public:
+    SimProcess() = default;
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+    ~SimProcess() { stop(); }
+
+    bool start(const std::vector<std::string>& arguments)
+    {
+        const pid_t pid = fork();
+        if (pid < 0) {
+            return false;
+        }
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        pid_ = pid;
+        return true;
+    }
+
+    // True while the child has not ended.
+    bool running()
+    {
+        if (pid_ <= 0) {
+            return false;
+        }
+        int status = 0;
+        const pid_t ended = waitpid(pid_, &status, WNOHANG);
+        if (ended == pid_) {
+            pid_ = -1;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return false;
+        }
+        return true;
+    }
+
+    // Asks the unit to stop, waits for it and returns its exit status (-1 when there is none).
+    int stop()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pid_ = -1;
+        }
+        return status_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Waits for vf-sim to write its pty's path; empty when it does not within the limit.
+std::string awaitPtyPath(SimProcess& sim)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSimStartLimitMs);
+    while (std::chrono::steady_clock::now() < deadline && sim.running()) {
+        std::ifstream in(kPtyPathFile);
+        std::string path;
+        if (in && std::getline(in, path) && !path.empty()) {
+            return path;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSimStartPollMs));
+    }
+    return {};
+}
+
+// The serial of the data set's first device list entry, as the unit's converter reports it.
+std::string firstListedSerial()
+{
+    if (!initDataPaths(fs::current_path().string())) {
+        return {};
+    }
+    DeviceList devices;
+    if (!loadDeviceList(devices, dataPaths.deviceListPath) || devices.entryCount() == 0) {
+        return {};
+    }
+    return devices.entry(0).converterSerial;
+}
+
+void usage()
+{
+    std::fprintf(stderr, "usage: vf-bench-update-direct --sim PATH --record FILE [--pace] --update-once FIGURES\n");
+}
+
+}  // namespace
+
+// The pty stands for the converter of the first device list entry.
+bool findFtdiPorts(const DeviceList& devices, PortList& ports)
+{
+    ++discoveryCalls;
+    if (devices.entryCount() == 0) {
+        return true;
+    }
+    return ports.add(directPortPath, devices.entry(0).converterSerial);
+}
+
+bool listFtdiConverters(std::vector<ConverterInfo>& converters)
+{
+    converters.push_back(ConverterInfo{directSerial, directPortPath});
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    std::string sim;
+    std::string record;
+    std::string figures;
+    bool paced = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--sim" && i + 1 < argc) {
+            sim = argv[++i];
+        } else if (argument == "--record" && i + 1 < argc) {
+            record = argv[++i];
+        } else if (argument == "--update-once" && i + 1 < argc) {
+            figures = argv[++i];
+        } else if (argument == "--pace") {
+            paced = true;
+        } else {
+            usage();
+            return kExitSetup;
+        }
+    }
+    if (sim.empty() || record.empty() || figures.empty()) {
+        usage();
+        return kExitSetup;
+    }
+    directSerial = firstListedSerial();
+    if (directSerial.empty()) {
+        std::fprintf(stderr, "vf-bench-update-direct: no device list entry in %s\n", fs::current_path().c_str());
+        return kExitSetup;
+    }
+
+    std::vector<std::string> command{sim, "--record", record, "--pty", kPtyPathFile};
+    if (paced) {
+        command.emplace_back("--pace");
+    }
+    SimProcess unit;
+    if (!unit.start(command)) {
+        std::perror("vf-bench-update-direct: fork");
+        return kExitSetup;
+    }
+    directPortPath = awaitPtyPath(unit);
+    if (directPortPath.empty()) {
+        std::fprintf(stderr, "vf-bench-update-direct: %s named no pty\n", sim.c_str());
+        return kExitSetup;
+    }
+
+    const int updateStatus = bench::updateOnce(figures.c_str());
+    const int unitStatus = unit.stop();
+    if (updateStatus != 0) {
+        return kExitSetup;
+    }
+    if (discoveryCalls.load() == 0) {
+        std::fprintf(stderr, "vf-bench-update-direct: the update never asked for the converters\n");
+        return kExitFailed;
+    }
+    if (unitStatus != 0) {
+        std::fprintf(stderr, "vf-bench-update-direct: %s ended with status %d\n", sim.c_str(), unitStatus);
+        return kExitFailed;
+    }
+    return kExitDone;
+}

@@ -1,6 +1,6 @@
 # ZIP package of the Windows build: varnoflex-cli.exe (installed by cli/) with the sample
 # data set beside it, ready to run from the unpacked folder.
-#   cmake --build build-mingw --target package   ->  varnoflex-cli-<version>-win32.zip
+#   cmake --build build-mingw32 --target package   ->  varnoflex-cli-<version>-win32.zip
 # Include from the top-level CMakeLists.txt when WIN32, instead of the Linux packaging.
 file(GLOB vf_sample_data_files
   ${PROJECT_SOURCE_DIR}/sample/*.ovk

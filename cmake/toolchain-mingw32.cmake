@@ -1,22 +1,5 @@
-# Cross build for 32-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-i686).
-#   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVF_GUI=OFF
-# The -posix compilers use the POSIX thread model, without which std::thread and std::mutex
-# are missing. Programs are linked statically, so they run without MinGW DLLs beside them;
-# tests run through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows, the shipped Windows target (Debian: g++-mingw-w64-i686-posix).
+#   cmake -S . -B build-mingw32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVF_GUI=OFF
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(VF_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VF_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VF_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VF_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VF_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -5,9 +5,8 @@
 #   measured wall time, protocol floor, ratio measured/floor, CPU time of the updater.
 #
 # usage: bench-cli.sh [--runs N] [--linux-only|--wine-only]
-# Environment: VF_LINUX_BUILD (default build-win), VF_SIM (default its vf-sim),
-# VF_MINGW_BUILD (default build-mingw64,
-# else build-mingw), VF_SAMPLE_DIR.
+# Environment: VF_LINUX_BUILD (default build), VF_SIM (default its vf-sim),
+# VF_MINGW_BUILD (default build-mingw64), VF_SAMPLE_DIR.
 #
 # Protocol floor: what the line and the protocol's fixed pauses cost at the least with a
 # unit of 512 blocks (end address 0x1FFFF). Each pass sends 512 data block frames of 260
@@ -21,12 +20,8 @@
 # wineserver); the simulated unit's time is not in it.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
-linux_build=${VF_LINUX_BUILD:-$here/build-win}
-mingw_build=${VF_MINGW_BUILD:-}
-if [ -z "$mingw_build" ]; then
-    mingw_build=$here/build-mingw64
-    [ -f "$mingw_build/cli/varnoflex-cli.exe" ] || mingw_build=$here/build-mingw
-fi
+linux_build=${VF_LINUX_BUILD:-$here/build}
+mingw_build=${VF_MINGW_BUILD:-$here/build-mingw64}
 sample=${VF_SAMPLE_DIR:-$here/sample}
 runs=1
 do_linux=1

@@ -4,7 +4,7 @@
 # to the pty of the simulated unit (vf-sim, Linux build).
 #
 # usage: wine-tests.sh setup|unit|registry|update|cleanup|all
-# Environment (ctest sets it; defaults suit a checkout with build-mingw and build-win):
+# Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
 #                      toolchain-mingw64.cmake where the kernel runs no 32-bit programs)
@@ -15,9 +15,9 @@
 # "cleanup" stops the server and removes the prefix.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX=${VF_WINE_PREFIX:-$here/build-win/wine-prefix}
-mingw=${VF_MINGW_BUILD:-$here/build-mingw}
-sim=${VF_SIM:-$here/build-win/sim/vf-sim}
+export WINEPREFIX=${VF_WINE_PREFIX:-$here/build/wine-prefix}
+mingw=${VF_MINGW_BUILD:-$here/build-mingw64}
+sim=${VF_SIM:-$here/build/sim/vf-sim}
 sample=${VF_SAMPLE_DIR:-$here/sample}
 cases=${VF_REGISTRY_CASES:-$here/tests/win/registry}
 logs=$WINEPREFIX.logs

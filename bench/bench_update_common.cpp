@@ -172,25 +172,31 @@ void printRow(const char* label, int run, const Row& row, bool paced)
     std::fflush(stdout);
 }
 
-int runChild(const std::vector<std::string>& arguments, const fs::path& directory)
+pid_t startChild(const std::vector<std::string>& arguments, const fs::path& directory)
 {
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = fork();
+    if (pid != 0) {
+        return pid;   // the child's pid, or -1
+    }
+    if (!directory.empty() && chdir(directory.c_str()) != 0) {
+        _exit(127);
+    }
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+int runChild(const std::vector<std::string>& arguments, const fs::path& directory)
+{
+    const pid_t pid = startChild(arguments, directory);
     if (pid < 0) {
         return -1;
-    }
-    if (pid == 0) {
-        if (chdir(directory.c_str()) != 0) {
-            _exit(127);
-        }
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {

@@ -3,6 +3,8 @@
 // crossed the line, the protocol's floor computed from it, and the printing of one row.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -48,6 +50,9 @@ void printRow(const char* label, int run, const Row& row, bool paced);
 // Runs arguments[0] (searched in PATH) with the rest as its arguments in directory and
 // waits for it. Its exit status, 128 + signal when killed, -1 when it could not be run.
 int runChild(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+// Starts arguments in directory (the current one when empty) without waiting; the child's
+// pid, or -1.
+pid_t startChild(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
 
 // A fresh temporary directory holding a copy of every regular file of sample; removed
 // when the object goes.

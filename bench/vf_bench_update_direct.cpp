@@ -66,18 +66,9 @@ public:
 
     bool start(const std::vector<std::string>& arguments)
     {
-        const pid_t pid = fork();
+        const pid_t pid = bench::startChild(arguments, {});
         if (pid < 0) {
             return false;
-        }
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (const std::string& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
         }
         pid_ = pid;
         return true;

@@ -2,8 +2,11 @@
 """Builds the firmware image that an update writes from a stored (nibble-exchanged) Intel HEX
 file, and compares a flash unit's memory dump with it.
 
-    vf_image.py compare FIRMWARE.hex MEMORY.bin   exit 0 when the memory equals the image
-    vf_image.py image FIRMWARE.hex OUT.bin        write the image (131100 bytes)
+    vf_image.py compare FIRMWARE.hex MEMORY.bin            exit 0 when the memory equals the image
+    vf_image.py image FIRMWARE.hex OUT.bin [--size BYTES]  write the image's first BYTES bytes
+                                                           (default: all 131100)
+
+Records after an end-of-file record still count, as they do for the updater.
 """
 import sys
 
@@ -36,8 +39,6 @@ def build_image(hex_text: str) -> bytearray:
                     image[base + i] = b
         elif kind == 0x02:
             segment = (payload[0] << 8) | payload[1]
-        elif kind == 0x01:
-            break
     return image
 
 
@@ -69,9 +70,10 @@ def main(argv):
         equal, message = compare(argv[2], argv[3])
         print(message)
         return 0 if equal else 1
-    if len(argv) == 4 and argv[1] == "image":
+    if argv[1:2] == ["image"] and len(argv) in (4, 6) and (len(argv) == 4 or argv[4] == "--size"):
+        size = int(argv[5]) if len(argv) == 6 else IMAGE_SIZE
         with open(argv[3], "wb") as f:
-            f.write(image_from_file(argv[2]))
+            f.write(image_from_file(argv[2])[:size])
         return 0
     print(__doc__, file=sys.stderr)
     return 2

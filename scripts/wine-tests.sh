@@ -162,7 +162,8 @@ do_update() {
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     mkdir "$work/data"
     cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
-    python3 "$here/scripts/hex-image.py" "$sample/$firmware" "$work/expected.bin" || fail "hex-image"
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
+        || fail "vf_image"
 
     # The FTDI driver's entry for the sample list's first converter, on the linked port.
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \

@@ -2,8 +2,8 @@
 vf-testbed's umockdev converter, the safety question on a terminal, --list, and bad input.
 Every run happens in a temporary copy of the sample data set.
 
-Environment: VF_CLI, VF_TESTBED (programs of the Linux build), VF_SAMPLE_DIR, VF_HEX_IMAGE
-(scripts/hex-image.py).
+Environment: VF_CLI, VF_TESTBED (programs of the Linux build), VF_SAMPLE_DIR, VF_IMAGE_TOOL
+(scripts/vf_image.py).
 """
 import os
 import pty
@@ -18,7 +18,7 @@ import pytest
 CLI = os.environ["VF_CLI"]
 TESTBED = os.environ["VF_TESTBED"]
 SAMPLE = os.environ["VF_SAMPLE_DIR"]
-HEX_IMAGE = os.environ["VF_HEX_IMAGE"]
+IMAGE_TOOL = os.environ["VF_IMAGE_TOOL"]
 FIRMWARE = "VX58PRO_V214.hex"        # the firmware of the sample list's first entry
 TIMEOUT_S = 120
 
@@ -47,7 +47,8 @@ def run_cli(cwd, *args, testbed=None, env=None, stdin=subprocess.DEVNULL):
 
 def expected_image(tmp_path):
     out = tmp_path / "expected.bin"
-    subprocess.run([sys.executable, HEX_IMAGE, os.path.join(SAMPLE, FIRMWARE), str(out)], check=True)
+    subprocess.run([sys.executable, IMAGE_TOOL, "image", os.path.join(SAMPLE, FIRMWARE), str(out),
+                    "--size", "131072"], check=True)
     return out.read_bytes()
 
 

@@ -38,8 +38,11 @@ void requestExit(Fl_Widget*, void*)
 
 void closeMainWindow(Fl_Widget*, void*)
 {
-    if (busy.load() != 0)
-        return;   // an update is running: the window stays open
+    // An update that is running, or requested and not yet taken by the worker, keeps the
+    // window open. startRequested is read before busy: the worker sets busy before it clears
+    // startRequested, so one of the two is always seen.
+    if (startRequested.load() != 0 || busy.load() != 0)
+        return;
     endProgram();
 }
 

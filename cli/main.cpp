@@ -234,7 +234,7 @@ int main(int argc, char** argv)
         printError(texts.noTerminal);
         return kExitNotAccepted;
     }
-    std::printf("%s\n\n", cp1252ToUtf8(*safetyText).c_str());
+    std::printf("%s\n\n", cp1252ToUtf8(markControlCharacters(*safetyText)).c_str());
     std::fflush(stdout);
     if (!options.acceptSafety && !askAcceptance(texts)) {
         std::printf("%.*s\n", static_cast<int>(texts.notAccepted.size()), texts.notAccepted.data());

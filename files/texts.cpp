@@ -153,3 +153,33 @@ bool utf8ToCp1252(std::string_view text, std::string& out, std::size_t& errorOff
     out = std::move(converted);
     return true;
 }
+
+namespace {
+
+// Short names of the ASCII control characters 0x00-0x1F.
+constexpr const char* kControlNames[32] = {
+    "nul", "soh", "stx", "etx", "eot", "enq", "ack", "bel", "bs",  "ht",  "nl",
+    "vt",  "np",  "cr",  "so",  "si",  "dle", "dc1", "dc2", "dc3", "dc4", "nak",
+    "syn", "etb", "can", "em",  "sub", "esc", "fs",  "gs",  "rs",  "us"};
+constexpr unsigned char kDelete = 0x7F;
+
+}  // namespace
+
+std::string markControlCharacters(std::string_view text)
+{
+    std::string marked;
+    marked.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 && c != '\t' && c != '\n') {
+            marked += '<';
+            marked += kControlNames[byte];
+            marked += '>';
+        } else if (byte == kDelete) {
+            marked += "<del>";
+        } else {
+            marked += c;
+        }
+    }
+    return marked;
+}

@@ -11,6 +11,11 @@
 // Nothing when the file cannot be read. An empty file gives an empty text.
 std::optional<std::string> loadDisplayText(const std::string& path);
 
+// Each control character except tab and line feed replaced by its short name in angle
+// brackets ("<cr>", "<esc>", "<del>"), so that help and safety texts show such bytes as
+// visible marks and can never drive a terminal.
+std::string markControlCharacters(std::string_view text);
+
 // Windows-1252 to UTF-8, for the toolkit and the terminal. Bytes without a character in
 // Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD.
 std::string cp1252ToUtf8(std::string_view text);

@@ -205,3 +205,14 @@ def test_missing_firmware_and_safety_files(data):
 
     elsewhere = run_cli("/", "-y", "--data-dir", str(data / "nowhere"))
     assert elsewhere.returncode == EXIT_NO_SAFETY_TEXT
+
+
+def test_control_bytes_of_the_safety_text_are_shown_as_marks(data):
+    # A safety text carrying terminal escapes and carriage returns must not drive the
+    # terminal: the bytes are shown as marks, as the window shows them.
+    text = b"Line one\r\n\x1b[2JLine two\x07\n"
+    stored = bytes(((b << 4) | (b >> 4)) & 0xFF for b in text)
+    (data / "SecurityGB.ovk").write_bytes(stored)
+    result = run_cli(data, "-y", "--language", "en")
+    assert "Line one<cr>\n<esc>[2JLine two<bel>" in result.stdout, result.stdout
+    assert "\x1b" not in result.stdout and "\r" not in result.stdout and "\x07" not in result.stdout

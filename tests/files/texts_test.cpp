@@ -19,6 +19,13 @@ TEST(LoadDisplayText, DropsTheLastByteAndCutsAtZero)
     EXPECT_FALSE(loadDisplayText(dir.file("missing.ovk")));
 }
 
+TEST(MarkControlCharacters, NamesEveryControlByteButTabAndLineFeed)
+{
+    EXPECT_EQ(markControlCharacters("one\r\ntwo\tthree\n"), "one<cr>\ntwo\tthree\n");
+    EXPECT_EQ(markControlCharacters(std::string_view("\x00\x01\x1b[2J\x1f\x7f", 8)), "<nul><soh><esc>[2J<us><del>");
+    EXPECT_EQ(markControlCharacters("Schlie\xDF" "en"), "Schlie\xDF" "en");   // letters above 0x7F stay
+}
+
 TEST(Cp1252, GermanLettersBothWays)
 {
     const std::string cp1252 = "\xC4\xD6\xDC\xE4\xF6\xFC\xDF";   // ÄÖÜäöüß

@@ -56,9 +56,6 @@ Fl_RGB_Image icon48(kIcon48Rgba, kIcon48Size, kIcon48Size, 4);
 constexpr const char* kSloganText = "Light in perfection";
 constexpr const char* kCopyrightText = "(c) 2026 Varnoflex";
 
-// Shown in the safety window when the safety file cannot be read.
-constexpr const char* kBuiltInSafetyText =
-    "\n\n\n   Can't read file for security advice !\n   Application terminated !";
 
 // Everything a main window widget needs between construction and destruction, in
 // construction order, so the teardown can go in reverse.

@@ -41,9 +41,6 @@ namespace {
 
 constexpr const char* kProgramName = "varnoflex-cli";
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
-// Shown instead of the safety instructions when they cannot be read.
-constexpr const char* kBuiltInSafetyText =
-    "\n\n\n   Can't read file for security advice !\n   Application terminated !";
 
 void printError(std::string_view text)
 {

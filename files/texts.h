@@ -6,6 +6,11 @@
 #include <string>
 #include <string_view>
 
+// Shown instead of the safety instructions when the safety file cannot be read; the program
+// then offers only to end.
+inline constexpr const char* kBuiltInSafetyText =
+    "\n\n\n   Can't read file for security advice !\n   Application terminated !";
+
 // Reads a help or safety file for display: loads and decodes it, drops its last byte (it is
 // overwritten with the string end) and cuts the text at the first zero byte.
 // Nothing when the file cannot be read. An empty file gives an empty text.

@@ -88,11 +88,10 @@ if [ $do_wine -eq 1 ]; then
     export VF_WINE_PREFIX=$work/prefix VF_MINGW_BUILD=$mingw_build
     "$here/scripts/wine-tests.sh" setup >/dev/null || { echo "Wine prefix setup failed"; exit 1; }
     export WINEPREFIX=$work/prefix WINEDEBUG=-all
-    if file -b "$mingw_build/cli/varnoflex-cli.exe" | grep -q 'PE32+'; then
-        loader=/usr/lib/wine/wine64; arch=wine-win64
-    else
-        loader=/usr/lib/wine/wine; arch=wine-win32
-    fi
+    . "$here/scripts/wine-loader.sh"
+    wine_pick_loader "$mingw_build/cli/varnoflex-cli.exe" \
+        || { echo "not a Windows program: $mingw_build/cli/varnoflex-cli.exe"; exit 1; }
+    loader=$WINELOADER; arch=wine-$WINEARCH
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n' >"$work/ftdibus.reg"
     "$loader" reg import "$work/ftdibus.reg" >/dev/null 2>&1 || { echo "reg import failed"; exit 1; }
     for _ in $(seq "$runs"); do

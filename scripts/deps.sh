@@ -20,7 +20,10 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "deps.sh: installing packages needs root: run as root, or install sudo" >&2; exit 1; }
+  SUDO="sudo"
+fi
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

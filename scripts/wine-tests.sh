@@ -23,15 +23,12 @@ cases=${VF_REGISTRY_CASES:-$here/tests/win/registry}
 logs=$WINEPREFIX.logs
 # The prefix takes the architecture of the Windows build: win32 for i686, win64 for x86_64
 # (a machine whose kernel runs no 32-bit programs can only use the 64-bit build).
-# Debian's "wine" always starts the 32-bit loader when wine32 is installed: a 64-bit prefix
-# is driven through the 64-bit loader directly.
-if file -b "$mingw/cli/varnoflex-cli.exe" 2>/dev/null | grep -q 'PE32+'; then
-    wine_arch=win64
-    export WINELOADER=/usr/lib/wine/wine64
-else
-    wine_arch=win32
-    export WINELOADER=/usr/lib/wine/wine
+. "$here/scripts/wine-loader.sh"
+if ! wine_pick_loader "$mingw/cli/varnoflex-cli.exe"; then
+    # Without a program the architecture does not matter; the later steps say what is missing.
+    export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
 fi
+wine_arch=$WINEARCH
 wine() { "$WINELOADER" "$@"; }
 export WINEARCH=$wine_arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY

@@ -75,6 +75,7 @@ make_base_system() {
 [ -f "$cache" ] || make_base_system
 
 root=$(mktemp -d /var/tmp/varnoflex-fresh.XXXXXX)
+chmod 755 "$root"   # the system's /: other users (apt's _apt, test users) must reach it
 remove_root() {
   # Nothing is mounted under $root in this namespace; --one-file-system guards anyway.
   rm -rf --one-file-system "$root"

@@ -68,6 +68,7 @@ make_base_system() {
     echo "fresh-debian: INFRASTRUCTURE: debootstrap could not fetch Debian 12 from $mirror (log: $log); no test was run"
     exit 3
   fi
+  chmod 755 "$target"
   tar -C "$target" -cf "$cache.part" . && mv "$cache.part" "$cache"
   rm -rf --one-file-system "$target"
 }
@@ -75,13 +76,13 @@ make_base_system() {
 [ -f "$cache" ] || make_base_system
 
 root=$(mktemp -d /var/tmp/varnoflex-fresh.XXXXXX)
-chmod 755 "$root"   # the system's /: other users (apt's _apt, test users) must reach it
 remove_root() {
   # Nothing is mounted under $root in this namespace; --one-file-system guards anyway.
   rm -rf --one-file-system "$root"
 }
 trap remove_root EXIT
 tar -C "$root" -xf "$cache"
+chmod 755 "$root"   # the system's /: other users (apt's _apt, test users) must reach it
 git clone -q --no-hardlinks "$repo" "$root/root/project"
 if [ -d "$repo/../shared/third_party" ]; then
   mkdir -p "$root/root/shared"

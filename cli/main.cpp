@@ -192,11 +192,12 @@ int runUpdateOnWorker(int lang)
     output.finish();
     setUpdateDisplay(nullptr);
 
-    if (stop.stopped()) {
+    const std::uint8_t code = output.finalCode();
+    // A stop that came after the last verified block changed nothing: the update finished.
+    if (stop.stopped() && code != OK_UPDATE_FINISHED) {
         printError(cliTexts(lang).stopped);
         return stop.exitStatus();
     }
-    const std::uint8_t code = output.finalCode();
     // The worker has ended: the port's last error is settled. Say why no unit answered when
     // the port itself could not be used (busy, permission denied) or stayed silent.
     if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {

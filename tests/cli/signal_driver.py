@@ -4,8 +4,8 @@ locked by the first run shows in the second.
 
     signal_driver.py RESULT_JSON SCENARIO CLI [ARGS...]
 
-SCENARIO: hangup, one-interrupt, two-interrupts, terminate; or watch-descriptors, which sends
-nothing and records which descriptors of the program lead to a terminal (the port) while it
+SCENARIO: hangup, one-interrupt, two-interrupts, terminate; twice, which runs the program
+twice and sends nothing; or watch-descriptors, which sends nothing and records which descriptors of the program lead to a terminal (the port) while it
 runs. Each run's exit status (negative: killed by that signal) and output go to RESULT_JSON.
 """
 import json
@@ -27,9 +27,10 @@ SCENARIOS = {
     "two-interrupts": [signal.SIGINT, signal.SIGINT],
     "terminate": [signal.SIGTERM],
     "watch-descriptors": [],
+    "twice": [],
 }
 WATCH_STEP_S = 0.01
-SECOND_RUN = {"two-interrupts", "terminate"}
+SECOND_RUN = {"two-interrupts", "terminate", "twice"}
 
 
 def watch_descriptors(pid, found):

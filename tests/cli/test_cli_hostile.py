@@ -75,9 +75,13 @@ def memory_equals_image(cwd):
 
 def assert_clean_line(cwd, completed_updates):
     text = report(cwd)
-    assert "stray byte" not in text and "violation:" not in text, text[-3000:]
+    stray = sum(1 for line in text.splitlines() if "stray byte" in line)
+    equal = memory_equals_image(cwd)
+    # What the unit recorded, for the record of the run (pytest -s shows it).
+    print(f"\nunit: {text.splitlines()[-1]}; stray bytes {stray}; memory equals image: {equal}")
+    assert stray == 0 and "violation:" not in text, text[-3000:]
     assert f"completed updates {completed_updates}, violations 0" in text.splitlines()[-1]
-    assert memory_equals_image(cwd)
+    assert equal
 
 
 def test_a_reader_that_goes_away_does_not_stop_the_update(data):
@@ -90,13 +94,13 @@ def test_a_reader_that_goes_away_does_not_stop_the_update(data):
     assert_clean_line(data, 1)
 
 
-def signal_runs(cwd, scenario, program=None):
+def signal_runs(cwd, scenario, program=None, sim_options=()):
     """The driver's runs inside one testbed, as an unprivileged user when we are root."""
     user = UNPRIVILEGED if os.geteuid() == 0 else None
     result_file = os.path.join(cwd, "runs.json")
     program = program or [CLI, "-y", "--language", "en"]
     result = run_in_testbed(cwd, [sys.executable, DRIVER, result_file, scenario, *program],
-                            user=user)
+                            *sim_options, user=user)
     assert result.returncode == 0, result.stdout + result.stderr
     with open(result_file) as f:
         runs = json.load(f)
@@ -147,6 +151,16 @@ def test_a_stopped_update_releases_the_port_for_the_next(data, scenario, status)
     assert again["status"] == 0, again
     assert "Update successful finished !" in again["output"]
     # Stopped between frames: the unit saw no broken frame, and only the second update ended.
+    assert_clean_line(data, 1)
+
+
+def test_a_failed_verify_pass_leaves_the_port_free_for_the_next_run(data):
+    # The update leaves the port open after a failed verify block; the program must still
+    # close it properly before it ends, or the next run finds the tty in exclusive mode.
+    failed, again = signal_runs(data, "twice", sim_options=["--fault", "refuse-verify-block=3"])
+    assert failed["status"] == 16, failed
+    assert "Errorcode: ERROR_VERIFY !" in failed["output"]
+    assert again["status"] == 0, again
     assert_clean_line(data, 1)
 
 

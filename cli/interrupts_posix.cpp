@@ -4,6 +4,7 @@
 #include "cli/interrupts.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -18,18 +19,20 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
 
 void onSignal(int signalNumber)
 {
+    const int savedErrno = errno;   // the interrupted code may be about to read it
     if (!guarded.load()) {
-        // Unguarded: end as without a handler, with the status the shell expects.
+        // Unguarded: end as without a handler, with the status the shell expects. The
+        // signal stays blocked until the handler returns, and is then taken by default.
         std::signal(signalNumber, SIG_DFL);
         std::raise(signalNumber);
-        return;
+    } else if (signalNumber == SIGINT) {
+        interruptCount.fetch_add(1);
+    } else if (signalNumber == SIGTERM) {
+        terminationCount.fetch_add(1);
+    } else if (signalNumber == SIGHUP) {
+        hangUpCount.fetch_add(1);
     }
-    switch (signalNumber) {
-    case SIGINT: interruptCount.fetch_add(1); break;
-    case SIGTERM: terminationCount.fetch_add(1); break;
-    case SIGHUP: hangUpCount.fetch_add(1); break;
-    default: break;
-    }
+    errno = savedErrno;
 }
 
 void handle(int signalNumber)

@@ -1,12 +1,13 @@
-"""Runs varnoflex-cli inside vf-testbed, sends it signals at set points of the update, and
-runs it again in the same testbed (same converter, same pseudo-terminal), so that a port left
-locked by the first run shows in the second.
+"""Runs varnoflex-cli (inside vf-testbed, or under Wine), sends it signals at set points of
+the update, and for some scenarios runs it again against the same unit and line, so that a
+port left locked by the first run shows in the second.
 
-    signal_driver.py RESULT_JSON SCENARIO CLI [ARGS...]
+    signal_driver.py RESULT_JSON SCENARIO PROGRAM [ARGS...]
 
-SCENARIO: hangup, one-interrupt, two-interrupts, terminate; twice, which runs the program
-twice and sends nothing; or watch-descriptors, which sends nothing and records which descriptors of the program lead to a terminal (the port) while it
-runs. Each run's exit status (negative: killed by that signal) and output go to RESULT_JSON.
+SCENARIO: hangup, one-interrupt, two-interrupts, terminate; twice (two runs, no signal); or
+watch-descriptors (no signal; records which descriptors of the program lead to a terminal,
+the port, while it runs). Each run's exit status (negative: killed by that signal), output
+and descriptors go to RESULT_JSON.
 """
 import json
 import os
@@ -21,7 +22,7 @@ WARNING = "Press Ctrl-C again"
 TIMEOUT_S = 120
 
 SCENARIOS = {
-    # signals to send: (signal, wait for the warning before the next one)
+    # the signals to send: the first at SEND_AT, each further one after the warning
     "hangup": [signal.SIGHUP],
     "one-interrupt": [signal.SIGINT],
     "two-interrupts": [signal.SIGINT, signal.SIGINT],

@@ -7,6 +7,7 @@
 #include "files/device_list.h"
 #include "files/texts.h"
 #include "link/discovery.h"
+#include "link/serial.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
 #include "update/worker.h"
@@ -50,6 +51,9 @@ void endProgram()
 {
     // The worker is stopped and joined first, so it is never inside the lists cleared here.
     stopWorker();
+    // A failed verify pass leaves the port open for the next identification; close it
+    // properly (exclusive mode off) so that the next program to open it is not refused.
+    portClose();
     deviceList.clear();
     portList.clear();
     std::exit(0);

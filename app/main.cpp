@@ -6,6 +6,7 @@
 
 #include "files/data_paths.h"
 #include "files/device_list.h"
+#include "files/std_streams.h"
 #include "link/discovery.h"
 #include "update/display.h"
 #include "update/shared_state.h"
@@ -20,6 +21,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <climits>
 #include <thread>
@@ -56,6 +58,12 @@ void applyPendingDisplay()
 
 int main(int, char**)
 {
+    // Before anything is opened (the display connection, data files, the port): a closed
+    // standard stream's number must not go to one of them, or what the toolkit and the
+    // libraries print would reach it.
+    ensureStandardStreamsOpen();
+    // A reader of our output that has gone away costs that output, not the update.
+    std::signal(SIGPIPE, SIG_IGN);
     // The worker hands its changes over with Fl::awake, which needs the lock taken once.
     Fl::lock();
 

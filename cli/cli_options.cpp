@@ -116,5 +116,7 @@ const char* cliUsageText()
         "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
         "  66  data directory or safety instructions not readable\n"
         "  70  internal error (the worker thread could not be started)\n"
+        " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns)\n"
+        " 143  update stopped by SIGTERM\n"
         "Other result codes (1 to 22) end the program with their own number.\n";
 }

@@ -31,6 +31,10 @@ const CliTexts kEnglish = {
     .listNone = "No FTDI converter 0403:6001 found.",
     .listNoDriver = "The FTDI converters cannot be listed (is the FTDI driver installed?).",
     .listNoDeviceList = "The device list cannot be read:",
+    .stopWarning = "Stopping now leaves the unit without working firmware until the next "
+                   "update. Press Ctrl-C again within 5 seconds to stop.",
+    .stopped = "update stopped: the unit has no working firmware until the next update",
+    .portProblem = "last error of the serial port:",
 };
 
 const CliTexts kGerman = {
@@ -56,6 +60,12 @@ const CliTexts kGerman = {
     .listNoDriver = "Die FTDI-Wandler können nicht aufgelistet werden (ist der FTDI-Treiber "
                     "installiert?).",
     .listNoDeviceList = "Die Geräteliste kann nicht gelesen werden:",
+    .stopWarning = "Ein Abbruch jetzt lässt das Gerät bis zur nächsten Aktualisierung ohne "
+                   "funktionierende Firmware. Zum Abbrechen innerhalb von 5 Sekunden erneut "
+                   "Strg-C drücken.",
+    .stopped = "Aktualisierung abgebrochen: das Gerät hat bis zur nächsten Aktualisierung "
+               "keine funktionierende Firmware",
+    .portProblem = "letzter Fehler der seriellen Schnittstelle:",
 };
 
 }  // namespace

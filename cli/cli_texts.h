@@ -10,6 +10,8 @@ inline constexpr int kExitUsage = 64;            // unknown option or bad argume
 inline constexpr int kExitNotAccepted = 65;      // safety instructions declined or not asked
 inline constexpr int kExitNoSafetyText = 66;     // data directory or safety text not readable
 inline constexpr int kExitInternal = 70;         // the worker thread could not be started
+inline constexpr int kExitInterrupted = 130;     // update stopped by Ctrl-C (128 + SIGINT)
+inline constexpr int kExitTerminated = 143;      // update stopped by SIGTERM (128 + SIGTERM)
 
 struct CliTexts {
     std::string_view acceptQuestion;   // the safety window's question
@@ -32,6 +34,9 @@ struct CliTexts {
     std::string_view listNone;
     std::string_view listNoDriver;
     std::string_view listNoDeviceList;
+    std::string_view stopWarning;      // after the first Ctrl-C of an update
+    std::string_view stopped;          // after an update was stopped
+    std::string_view portProblem;      // followed by the port's last error, after "no unit"
 };
 
 // lang: kLanguageEnglish or kLanguageGerman.

@@ -4,11 +4,15 @@
 // lines, every result message and the progress, and exits with the update's result code.
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
+#include "cli/interrupts.h"
 #include "cli/terminal_display.h"
+#include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
+#include "files/std_streams.h"
 #include "files/texts.h"
 #include "link/discovery.h"
+#include "link/serial.h"
 #include "update/display.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
@@ -53,6 +57,12 @@ std::string lowerAscii(std::string text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
+}
+
+// A device list field or a name from the system, for the terminal: control bytes as marks.
+std::string shownField(std::string_view cp1252)
+{
+    return cp1252ToUtf8(markControlCharactersInLine(cp1252));
 }
 
 std::string trimmed(const std::string& text)
@@ -100,9 +110,9 @@ int listConverters(int lang)
     }
     for (const ConverterInfo& converter : converters) {
         const std::string port = converter.portName.empty() ? std::string(texts.listNoPort)
-                                                            : cp1252ToUtf8(converter.portName);
+                                                            : shownField(converter.portName);
         std::printf("%.*s%s%.*s%s\n", static_cast<int>(texts.listConverter.size()),
-                    texts.listConverter.data(), cp1252ToUtf8(converter.serial).c_str(),
+                    texts.listConverter.data(), shownField(converter.serial).c_str(),
                     static_cast<int>(texts.listAt.size()), texts.listAt.data(), port.c_str());
         if (!listLoaded) continue;
         bool matched = false;
@@ -111,11 +121,11 @@ int listConverters(int lang)
             if (entry.converterSerial != converter.serial) continue;
             matched = true;
             std::printf("%.*s%d: %s%.*s%s%.*s%s\n", static_cast<int>(texts.listEntry.size()),
-                        texts.listEntry.data(), i + 1, cp1252ToUtf8(entry.modelName).c_str(),
+                        texts.listEntry.data(), i + 1, shownField(entry.modelName).c_str(),
                         static_cast<int>(texts.listFor.size()), texts.listFor.data(),
-                        cp1252ToUtf8(entry.targetName).c_str(),
+                        shownField(entry.targetName).c_str(),
                         static_cast<int>(texts.listFirmware.size()), texts.listFirmware.data(),
-                        cp1252ToUtf8(entry.firmwareVersion).c_str());
+                        shownField(entry.firmwareVersion).c_str());
         }
         if (!matched) {
             std::printf("%.*s\n", static_cast<int>(texts.listNotInList.size()),
@@ -162,17 +172,37 @@ int runUpdateOnWorker(int lang)
     // after the first display has ended, as one thread does one thing at a time.
     safetyAccepted.store(1);
     followWorker(display, output, [] { return identifyDone.load() != 0; });
+    // From here until the port is closed, Ctrl-C, SIGTERM and SIGHUP are counted, not fatal.
+    UpdateStop stop;
+    setUpdateGuarded(true);
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
-    followWorker(display, output, [] { return startRequested.load() == 0 && busy.load() == 0; });
+    followWorker(display, output, [&stop, lang] {
+        watchInterrupts(stop, lang);
+        return startRequested.load() == 0 && busy.load() == 0;
+    });
 
     stopWorker();
+    // A failed verify pass leaves the port open for the next identification; the process
+    // ends here, so close it properly (exclusive mode off) for whoever opens it next.
+    portClose();
+    setUpdateGuarded(false);
     for (const DisplayEvent& event : display.takeEvents()) output.show(event);
     output.finish();
     setUpdateDisplay(nullptr);
 
     const std::uint8_t code = output.finalCode();
+    // A stop that came after the last verified block changed nothing: the update finished.
+    if (stop.stopped() && code != OK_UPDATE_FINISHED) {
+        printError(cliTexts(lang).stopped);
+        return stop.exitStatus();
+    }
+    // The worker has ended: the port's last error is settled. Say why no unit answered when
+    // the port itself could not be used (busy, permission denied) or stayed silent.
+    if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
+        printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
+    }
     if (code == OK_UPDATE_FINISHED) return kExitSuccess;
     if (code == RESULT_NONE) {
         printError(cliTexts(lang).noResult);
@@ -185,6 +215,9 @@ int runUpdateOnWorker(int lang)
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: no port or file may take a standard stream's place.
+    ensureStandardStreamsOpen();
+    installInterruptHandlers();
 #ifdef _WIN32
     SetConsoleOutputCP(CP_UTF8);
 #endif

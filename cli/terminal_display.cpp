@@ -124,8 +124,10 @@ void TerminalOutput::showDeviceLines(const DisplayEvent& event)
     lastDeviceLine_ = event.deviceLine;
     lastVersionLine_ = event.versionLine;
     endBarLine();
-    std::fprintf(out_, "%s\n%s\n", cp1252ToUtf8(event.deviceLine).c_str(),
-                 cp1252ToUtf8(event.versionLine).c_str());
+    // The lines carry device list fields as they are stored: their control bytes (escape
+    // sequences, carriage returns, line feeds) are shown as marks and never reach the terminal.
+    std::fprintf(out_, "%s\n%s\n", cp1252ToUtf8(markControlCharactersInLine(event.deviceLine)).c_str(),
+                 cp1252ToUtf8(markControlCharactersInLine(event.versionLine)).c_str());
     std::fflush(out_);
 }
 

@@ -163,15 +163,13 @@ constexpr const char* kControlNames[32] = {
     "syn", "etb", "can", "em",  "sub", "esc", "fs",  "gs",  "rs",  "us"};
 constexpr unsigned char kDelete = 0x7F;
 
-}  // namespace
-
-std::string markControlCharacters(std::string_view text)
+std::string markControls(std::string_view text, bool keepLineBreaks)
 {
     std::string marked;
     marked.reserve(text.size());
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && c != '\t' && c != '\n') {
+        if (byte < 0x20 && !(keepLineBreaks && (c == '\t' || c == '\n'))) {
             marked += '<';
             marked += kControlNames[byte];
             marked += '>';
@@ -182,4 +180,16 @@ std::string markControlCharacters(std::string_view text)
         }
     }
     return marked;
+}
+
+}  // namespace
+
+std::string markControlCharacters(std::string_view text)
+{
+    return markControls(text, true);
+}
+
+std::string markControlCharactersInLine(std::string_view text)
+{
+    return markControls(text, false);
 }

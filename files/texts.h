@@ -20,6 +20,10 @@ std::optional<std::string> loadDisplayText(const std::string& path);
 // brackets ("<cr>", "<esc>", "<del>"), so that help and safety texts show such bytes as
 // visible marks and can never drive a terminal.
 std::string markControlCharacters(std::string_view text);
+// The same for text that must stay on one line (a device list field, a device line): line
+// feeds and tabs are marked too ("<nl>", "<ht>"), so that such a field cannot print a line
+// of its own.
+std::string markControlCharactersInLine(std::string_view text);
 
 // Windows-1252 to UTF-8, for the toolkit and the terminal. Bytes without a character in
 // Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD.

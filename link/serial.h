@@ -49,3 +49,10 @@ void waitMs(int milliseconds);
 // The platform's description of the last failed open, read or write (for a front end that
 // wants to say why, e.g. "Permission denied"); empty when there was none.
 std::string portLastErrorText();
+
+// Stops all traffic with the unit, from any thread (a front end ending an update early):
+// from then on portOpen, portRead and portWrite fail at once, while a read or write already
+// under way ends as usual. An update thus ends between frames, through its usual failure
+// path, and its worker closes the port. It is not undone: the process is about to end.
+void portStopTransfers();
+bool portTransfersStopped();

@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kDevicePrefix = "/dev/";
 constexpr const char* kPortByNumberPathFormat = "/dev/ttyUSB%d";
+constexpr int kFirstFreeDescriptor = 3;   // 0, 1 and 2 are the standard streams
 
 // Owns one file descriptor; closing happens in one place.
 class FileDescriptor {
@@ -170,6 +171,10 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector) 
         return false;
     }
 
+    if (portTransfersStopped()) {
+        noteFailure(ECANCELED);
+        return false;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         noteFailure(errno);
@@ -177,18 +182,28 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector) 
     }
     FileDescriptor opened;
     opened.reset(fd);
+    // On a standard stream's number (one that was closed), everything printed would go to
+    // the unit: move the port above them, or do not use it.
+    if (fd < kFirstFreeDescriptor) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kFirstFreeDescriptor);
+        if (moved < 0) {
+            noteFailure(errno);
+            return false;
+        }
+        opened.reset(moved);
+    }
 
     // Exclusive use: an advisory lock that every cooperating opener honours (root
     // included), and the tty's own exclusive mode against any other opener.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+    if (::flock(opened.get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
         noteFailure(EBUSY);
         return false;
     }
-    ::ioctl(fd, TIOCEXCL);
+    ::ioctl(opened.get(), TIOCEXCL);
 
-    applyLineSettings(fd);
-    applyModemLines(fd);
-    requestLowLatency(fd);
+    applyLineSettings(opened.get());
+    applyModemLines(opened.get());
+    requestLowLatency(opened.get());
 
     port.reset(opened.release());
 
@@ -225,6 +240,10 @@ bool portIsOpen() {
 bool portRead(std::span<std::uint8_t> buffer) {
     if (!port.valid()) {
         noteFailure(EBADF);
+        return false;
+    }
+    if (portTransfersStopped()) {
+        noteFailure(ECANCELED);
         return false;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReadTotalTimeoutMs);
@@ -271,6 +290,10 @@ bool portRead(std::span<std::uint8_t> buffer) {
 bool portWrite(std::span<const std::uint8_t> data) {
     if (!port.valid()) {
         noteFailure(EBADF);
+        return false;
+    }
+    if (portTransfersStopped()) {
+        noteFailure(ECANCELED);
         return false;
     }
     const auto limit = std::chrono::milliseconds(static_cast<std::int64_t>(kWriteTimeoutPerByteMs) *

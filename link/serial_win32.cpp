@@ -95,6 +95,10 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
         lastError = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }
+    if (portTransfersStopped()) {
+        lastError = ERROR_OPERATION_ABORTED;
+        return false;
+    }
 
     // A successful CreateFileA need not clear the thread's last error; clearing it first
     // keeps an earlier failure from failing this open.
@@ -140,6 +144,10 @@ bool portIsOpen()
 bool portRead(std::span<std::uint8_t> buffer)
 {
     if (portHandle == INVALID_HANDLE_VALUE) return false;
+    if (portTransfersStopped()) {
+        lastError = ERROR_OPERATION_ABORTED;
+        return false;
+    }
     DWORD receivedCount = 0;
     const BOOL readDone = ReadFile(portHandle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                    &receivedCount, nullptr);
@@ -150,6 +158,10 @@ bool portRead(std::span<std::uint8_t> buffer)
 bool portWrite(std::span<const std::uint8_t> data)
 {
     if (portHandle == INVALID_HANDLE_VALUE) return false;
+    if (portTransfersStopped()) {
+        lastError = ERROR_OPERATION_ABORTED;
+        return false;
+    }
     DWORD writtenCount = 0;
     const BOOL writeDone = WriteFile(portHandle, data.data(), static_cast<DWORD>(data.size()),
                                      &writtenCount, nullptr);

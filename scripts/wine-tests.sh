@@ -196,6 +196,32 @@ do_update() {
     cmp "$work/expected.bin" "$work/memory.bin" || fail "the unit's memory differs from the firmware image"
     echo "PASS update: exit 0, memory equals the image (${seconds}s)"
 
+    # Started without standard output and error (a scheduled task, a service): the update
+    # runs all the same, nothing but frames reach the unit, the exit status is its result.
+    start_sim --memory-out "$work/memory-closed.bin"
+    (cd "$work/data" && timeout 120 "$WINELOADER" "$cli" -y --language en >&- 2>&-)
+    rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (closed handles)"; }
+    [ $rc -eq 0 ] || fail "closed standard handles: exit $rc, expected 0"
+    cmp "$work/expected.bin" "$work/memory-closed.bin" || fail "closed standard handles: memory differs"
+    echo "PASS update: closed standard output and error, exit 0, memory equals the image"
+
+    # Two console Ctrl-C in the write pass (Wine turns SIGINT into CTRL_C_EVENT): the first
+    # warns, the second stops between frames with exit 130; the next update succeeds.
+    start_sim --memory-out "$work/memory-interrupted.bin"
+    (cd "$work/data" && timeout 240 python3 "$here/tests/cli/signal_driver.py" "$work/runs.json" \
+        two-interrupts "$WINELOADER" "$cli" -y --language en 2>>"$logs/wine-stderr.log")
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (Ctrl-C)"; }
+    python3 - "$work/runs.json" <<'CHECK' || fail "Ctrl-C under Wine (runs in $work/runs.json)"
+import json, sys
+stopped, again = json.load(open(sys.argv[1]))
+assert stopped["unsent"] == 0 and stopped["status"] == 130, stopped
+assert any("Press Ctrl-C again within 5 seconds" in line for line in stopped["output"]), stopped
+assert again["status"] == 0, again
+CHECK
+    cmp "$work/expected.bin" "$work/memory-interrupted.bin" || fail "Ctrl-C: memory differs after the second update"
+    echo "PASS update: two Ctrl-C stop with exit 130, the next update succeeds"
+
     # An FTDIBUS key without converters: the discovery fails, exit 6, no port opened.
     load_registry "$cases/empty-key.reg"
     (cd "$work/data" && wine_run "$cli" -y) >"$work/nodriver.out"

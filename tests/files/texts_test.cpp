@@ -26,6 +26,15 @@ TEST(MarkControlCharacters, NamesEveryControlByteButTabAndLineFeed)
     EXPECT_EQ(markControlCharacters("Schlie\xDF" "en"), "Schlie\xDF" "en");   // letters above 0x7F stay
 }
 
+TEST(MarkControlCharacters, InOneLineEveryControlByteIsNamed)
+{
+    // A device list field with an escape sequence, a bell and a line break of its own.
+    EXPECT_EQ(markControlCharactersInLine("VX\x1b]0;title\x07\r\nOK\tx\x7f"),
+              "VX<esc>]0;title<bel><cr><nl>OK<ht>x<del>");
+    EXPECT_EQ(markControlCharactersInLine(std::string_view("\x00\x1f", 2)), "<nul><us>");
+    EXPECT_EQ(markControlCharactersInLine("f\xFCr 2.14"), "f\xFCr 2.14");   // text is left as it is
+}
+
 TEST(Cp1252, GermanLettersBothWays)
 {
     const std::string cp1252 = "\xC4\xD6\xDC\xE4\xF6\xFC\xDF";   // ÄÖÜäöüß

@@ -31,6 +31,21 @@ const CliTexts kEnglish = {
     .listNone = "No FTDI converter 0403:6001 found.",
     .listNoDriver = "The FTDI converters cannot be listed (is the FTDI driver installed?).",
     .listNoDeviceList = "The device list cannot be read:",
+    .serialNotListed = "no device list entry names the converter",
+    .allWaiting = "identifying",
+    .allFinished = "finished",
+    .allFailed = "failed:",
+    .allUnfinished = "unfinished",
+    .allInterruptedWriting = "update interrupted; the unit's memory is partly written. "
+                             "Start download again !",
+    .allInterruptedNotWriting = "update interrupted before writing; the unit's memory is unchanged.",
+    .allCannotStart = "cannot start the update process for converter",
+    .allNotHere = "--all is not available in this build",
+    .headSerial = "Serial",
+    .headPort = "Port",
+    .headModel = "Model",
+    .headVersion = "Version",
+    .headResult = "Result",
 };
 
 const CliTexts kGerman = {
@@ -56,6 +71,22 @@ const CliTexts kGerman = {
     .listNoDriver = "Die FTDI-Wandler können nicht aufgelistet werden (ist der FTDI-Treiber "
                     "installiert?).",
     .listNoDeviceList = "Die Geräteliste kann nicht gelesen werden:",
+    .serialNotListed = "kein Eintrag der Geräteliste nennt den Wandler",
+    .allWaiting = "Erkennung",
+    .allFinished = "fertig",
+    .allFailed = "Fehler:",
+    .allUnfinished = "nicht beendet",
+    .allInterruptedWriting = "Aktualisierung unterbrochen; der Speicher des Geräts ist teilweise "
+                             "beschrieben. Starten Sie den Vorgang erneut !",
+    .allInterruptedNotWriting = "Aktualisierung vor dem Schreiben unterbrochen; der Speicher des "
+                                "Geräts ist unverändert.",
+    .allCannotStart = "der Aktualisierungsprozess kann nicht gestartet werden für Wandler",
+    .allNotHere = "--all ist in diesem Build nicht verfügbar",
+    .headSerial = "Seriennummer",
+    .headPort = "Schnittstelle",
+    .headModel = "Modell",
+    .headVersion = "Version",
+    .headResult = "Ergebnis",
 };
 
 }  // namespace

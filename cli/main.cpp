@@ -4,7 +4,9 @@
 // lines, every result message and the progress, and exits with the update's result code.
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
+#include "cli/run_all.h"
 #include "cli/terminal_display.h"
+#include "cli/unit_report.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
 #include "files/texts.h"
@@ -12,6 +14,7 @@
 #include "update/display.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/update.h"
 #include "update/worker.h"
 
 #include <chrono>
@@ -142,8 +145,15 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
 }
 
 // Runs the first display and one update on the worker thread; returns the exit status.
-int runUpdateOnWorker(int lang)
+// The port is traced and the report written when the options ask for them.
+int runUpdateOnWorker(int lang, const CliOptions& options)
 {
+    UnitRun unitRun;
+    std::string error;
+    if (options.traceFile && !unitRun.openTrace(*options.traceFile, error)) {
+        printError("cannot write the trace " + *options.traceFile + ": " + error);
+        return kExitNoSafetyText;
+    }
     const bool stdoutIsTerminal = VF_ISATTY(stdout);
     const bool stderrIsTerminal = VF_ISATTY(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
@@ -152,6 +162,7 @@ int runUpdateOnWorker(int lang)
 
     setUpdateDisplay(&display);
     initSharedState();
+    unitRun.start();
     if (!startWorker()) {
         setUpdateDisplay(nullptr);
         printError("cannot start the worker thread");
@@ -173,12 +184,26 @@ int runUpdateOnWorker(int lang)
     setUpdateDisplay(nullptr);
 
     const std::uint8_t code = output.finalCode();
-    if (code == OK_UPDATE_FINISHED) return kExitSuccess;
+    int exitStatus = code;
+    if (code == OK_UPDATE_FINISHED) exitStatus = kExitSuccess;
     if (code == RESULT_NONE) {
         printError(cliTexts(lang).noResult);
-        return ERROR_UPDATE_EXCEPTION;
+        exitStatus = ERROR_UPDATE_EXCEPTION;
     }
-    return code;
+    const UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
+        printError("cannot write the report " + *options.jsonFile + ": " + error);
+    }
+    return exitStatus;
+}
+
+// --serial names a converter that no device list entry names: bad input. A list that cannot
+// be read is left to the update, which reports it as usual.
+bool serialNotInReadableList(const std::string& serial)
+{
+    DeviceList devices;
+    int index = 0;
+    return loadDeviceList(devices, dataPaths.deviceListPath) && !devices.findBySerial(serial, index);
 }
 
 }  // namespace
@@ -218,6 +243,17 @@ int main(int argc, char** argv)
     }
 
     if (options.list) return listConverters(lang);
+    if (options.serial) {
+        if (serialNotInReadableList(*options.serial)) {
+            printError(std::string(texts.serialNotListed) + " " + *options.serial);
+            return kExitUsage;
+        }
+        restrictToConverter(*options.serial);
+    }
+    if (options.jsonFile && *options.jsonFile == "-" && !keepStandardOutputForReport()) {
+        printError("cannot keep the standard output for the report");
+        return kExitInternal;
+    }
 
     const std::string& safetyPath = lang == kLanguageGerman ? dataPaths.safetyPathDe : dataPaths.safetyPathEn;
     const std::optional<std::string> safetyText = loadDisplayText(safetyPath);
@@ -238,5 +274,6 @@ int main(int argc, char** argv)
         return kExitNotAccepted;
     }
 
-    return runUpdateOnWorker(lang);
+    if (options.all) return runAllUnits(options, lang, dataDir.string(), argc > 0 ? argv[0] : nullptr);
+    return runUpdateOnWorker(lang, options);
 }

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kMaxDepth = 64;   // deeper documents are refused, not recursed into
+constexpr int kMaxDepth = 64;   // levels of nesting; deeper documents are refused, not recursed into
 
 void writeString(std::string& out, std::string_view text)
 {
@@ -96,7 +96,7 @@ private:
 
     std::optional<JsonValue> readValue(int depth)
     {
-        if (depth > kMaxDepth) return std::nullopt;
+        if (depth >= kMaxDepth) return std::nullopt;
         skipSpace();
         if (at_ >= text_.size()) return std::nullopt;
         const char c = text_[at_];

@@ -47,6 +47,17 @@ bool writeAll(int fd, const std::string& text)
     return true;
 }
 
+// The port as the converter list names it ("COM5" for the opened "\\.\COM5"; on Linux the
+// opened path is the name).
+std::string portNameOf(const std::string& openedPath)
+{
+    for (int i = 0; i < portList.count(); ++i) {
+        const std::string& name = portList.entry(i).portName;
+        if (!name.empty() && (openedPath == name || openedPath.ends_with("\\" + name))) return name;
+    }
+    return openedPath;
+}
+
 }  // namespace
 
 std::string isoTime(std::chrono::system_clock::time_point time)
@@ -200,7 +211,7 @@ UnitRecord UnitRun::finish(const TerminalOutput& output, int exitStatus, const s
         record.entry = ReportEntry{cp1252ToUtf8(selectedEntry->modelName), cp1252ToUtf8(selectedEntry->targetName),
                                    cp1252ToUtf8(selectedEntry->firmwareVersion),
                                    cp1252ToUtf8(selectedEntry->firmwareFile)};
-        if (counter_) record.port = cp1252ToUtf8(counter_->lastOpenedPort());
+        if (counter_) record.port = cp1252ToUtf8(portNameOf(counter_->lastOpenedPort()));
     } else if (!askedSerial.empty()) {
         record.serial = askedSerial;
         int index = 0;

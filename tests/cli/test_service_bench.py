@@ -290,3 +290,35 @@ def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
     assert report["interrupted"] is True
     assert [(u["serial"], u["unfinished"], u["memoryPartlyWritten"]) for u in report["units"]] == [
         (u[0], True, True) for u in UNITS[:3]]
+
+
+def test_all_on_a_terminal_redraws_one_line_per_unit(data):
+    import pty
+    master, slave = pty.openpty()
+    command = [TESTBED, "--unit", "FTVF2Q7K", "--end-address", "3FFF", "--unit", "FTVF8H3N", "--end-address", "3FFF",
+               "--", CLI, "-y", "--language", "en", "--all"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL, stdout=slave,
+                               stderr=subprocess.PIPE)
+    os.close(slave)
+    output = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:   # the terminal's other side is closed: the program has ended
+            break
+        if not chunk:
+            break
+        output += chunk
+    process.wait(timeout=TIMEOUT_S)
+    os.close(master)
+    assert process.returncode == 0, output.decode(errors="replace")
+    text = output.decode()
+    # The two unit lines are drawn once, then redrawn in place: up two lines, each line cleared.
+    redraws = text.split("\x1b[2A")
+    assert len(redraws) > 3
+    last = redraws[-1].split("\r\n\r\n")[0]
+    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF2Q7K /dev/ttyUSB0: finished", "\r\x1b[KFTVF8H3N /dev/ttyUSB1: finished"]
+    # No plain progress line of its own: every state is shown inside a redraw.
+    assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
+               if "Writing" in line)
+    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact     1.07     finished" in text

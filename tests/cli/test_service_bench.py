@@ -321,4 +321,4 @@ def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     # No plain progress line of its own: every state is shown inside a redraw.
     assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
                if "Writing" in line)
-    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact     1.07     finished" in text
+    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact  1.07     finished" in text

@@ -226,8 +226,8 @@ do_serial() {
     [ -f "$cli" ] || fail "$cli not built"
     [ -x "$sim" ] || fail "vf-sim not found at $sim"
     work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-serial.XXXXXX")
-    local first_pid="" second_pid=""
-    trap 'kill $first_pid $second_pid 2>/dev/null; rm -rf "$work"' EXIT
+    first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
+    trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
     mkdir "$work/data"
     cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
     python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 4096 \

@@ -9,6 +9,8 @@ runs one `varnoflex-cli -y --all` and prints per N:
   unit     the mean of the units' own durations from the --json report
   CPU      user + system time of varnoflex-cli and its N children, per unit and as a share of
            the wall time (the simulated units and the testbed are not counted)
+  bed      CPU time of the testbed (umockdev's emulation of the converters and the N simulated
+           units) as a share of one core over the wall time: the load the bench itself adds
 Every run must end with exit status 0 and every unit with OK_UPDATE_FINISHED; otherwise the
 benchmark stops with the output of the failed run.
 
@@ -73,7 +75,10 @@ def run_once(count, end_address):
             testbed += ["--unit", serial_of(i), "--pace", "--end-address", end_address]
         command = testbed + ["--", sys.executable, "-c", MEASURE, CLI, "-y", "--language", "en", "--all",
                              "--json", "report.json"]
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         result = subprocess.run(command, cwd=folder, capture_output=True, text=True)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        everything = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
         measured = None
         for line in result.stderr.splitlines():
             if line.startswith("{\"status\""):
@@ -86,7 +91,7 @@ def run_once(count, end_address):
         if len(units) != count or any(u["result"]["code"] != 23 for u in units):
             sys.exit(f"bench-all: not every unit finished with {count} units:\n" + result.stdout)
         unit_mean = sum(u["durationSeconds"] for u in units) / count
-        return measured["wall"], measured["cpu"], unit_mean
+        return measured["wall"], measured["cpu"], unit_mean, everything - measured["cpu"]
 
 
 def main():
@@ -100,18 +105,20 @@ def main():
         if not os.access(program, os.X_OK):
             sys.exit(f"bench-all: {program} is not built")
 
-    print(f"{'N':>3} {'wall s':>8} {'wall/1':>7} {'unit s':>8} {'CPU/unit s':>11} {'CPU/wall/unit':>14}")
+    print(f"{'N':>3} {'wall s':>8} {'wall/1':>7} {'unit s':>8} {'CPU/unit s':>11} {'CPU/wall/unit':>14} "
+          f"{'bed CPU/wall':>13}")
     first_wall = None
     for count in counts:
         results = [run_once(count, args.end_address) for _ in range(args.runs)]
         wall = sum(r[0] for r in results) / len(results)
         cpu = sum(r[1] for r in results) / len(results)
         unit = sum(r[2] for r in results) / len(results)
+        bed = sum(r[3] for r in results) / len(results)
         if first_wall is None:
             first_wall = wall
         cpu_per_unit = cpu / count
         print(f"{count:>3} {wall:>8.2f} {wall / first_wall:>7.3f} {unit:>8.2f} {cpu_per_unit:>11.3f} "
-              f"{100.0 * cpu_per_unit / wall:>13.2f}%", flush=True)
+              f"{100.0 * cpu_per_unit / wall:>13.2f}% {100.0 * bed / wall:>12.1f}%", flush=True)
     print(f"runs per N: {args.runs}; wall/1 is against N = {counts[0]}; CPU counts varnoflex-cli and its "
           "children, not the simulated units")
 

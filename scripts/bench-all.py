@@ -108,6 +108,7 @@ def main():
     print(f"{'N':>3} {'wall s':>8} {'wall/1':>7} {'unit s':>8} {'CPU/unit s':>11} {'CPU/wall/unit':>14} "
           f"{'bed CPU/wall':>13}")
     first_wall = None
+    load_before = os.getloadavg()[0]
     for count in counts:
         results = [run_once(count, args.end_address) for _ in range(args.runs)]
         wall = sum(r[0] for r in results) / len(results)
@@ -121,6 +122,9 @@ def main():
               f"{100.0 * cpu_per_unit / wall:>13.2f}% {100.0 * bed / wall:>12.1f}%", flush=True)
     print(f"runs per N: {args.runs}; wall/1 is against N = {counts[0]}; CPU counts varnoflex-cli and its "
           "children, not the simulated units")
+    # Other work on the machine delays every wake-up of the units and the updaters alike.
+    print(f"load average (1 min) before: {load_before:.2f}, after: {os.getloadavg()[0]:.2f} "
+          f"on {os.cpu_count()} cores")
 
 
 if __name__ == "__main__":

@@ -35,9 +35,9 @@ EXIT_USAGE = 64
 
 
 def load_image_tool():
-    spec = importlib.util.spec_from_file_location("vf_image", IMAGE_TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_source = importlib.util.spec_from_file_location("vf_image", IMAGE_TOOL)
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
     return module
 
 

@@ -16,9 +16,6 @@ struct ChildProcess {
     int exitStatus = -1;         // the exit status, or 128 + signal number
 };
 
-// False where this build cannot start child processes (then --all is not available).
-bool childProcessesSupported();
-
 // The path to start this same program again (argv0 when nothing better is known).
 std::string ownProgramPath(const char* argv0);
 
@@ -30,9 +27,10 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
 // output, notes exits. Returns at once when nothing is left to wait for.
 void serviceChildren(std::span<ChildProcess* const> children, int timeoutMs);
 
-// Asks a running child to stop (SIGTERM).
+// Asks a running child to stop (POSIX: SIGTERM; Windows: the process is terminated).
 void stopChild(const ChildProcess& child);
 
-// Ctrl-C (SIGINT) and SIGTERM set a flag instead of ending the program, from here on.
+// Ctrl-C (POSIX: SIGINT and SIGTERM; Windows: the console's Ctrl-C, Ctrl-Break and close)
+// sets a flag instead of ending the program, from here on.
 void catchInterrupt();
 bool interruptRequested();

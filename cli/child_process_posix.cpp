@@ -32,11 +32,6 @@ void noteExit(ChildProcess& child, int status)
 
 }  // namespace
 
-bool childProcessesSupported()
-{
-    return true;
-}
-
 std::string ownProgramPath(const char* argv0)
 {
 #ifdef __linux__

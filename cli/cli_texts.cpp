@@ -40,7 +40,6 @@ const CliTexts kEnglish = {
                              "Start download again !",
     .allInterruptedNotWriting = "update interrupted before writing; the unit's memory is unchanged.",
     .allCannotStart = "cannot start the update process for converter",
-    .allNotHere = "--all is not available in this build",
     .headSerial = "Serial",
     .headPort = "Port",
     .headModel = "Model",
@@ -81,7 +80,6 @@ const CliTexts kGerman = {
     .allInterruptedNotWriting = "Aktualisierung vor dem Schreiben unterbrochen; der Speicher des "
                                 "Geräts ist unverändert.",
     .allCannotStart = "der Aktualisierungsprozess kann nicht gestartet werden für Wandler",
-    .allNotHere = "--all ist in diesem Build nicht verfügbar",
     .headSerial = "Seriennummer",
     .headPort = "Schnittstelle",
     .headModel = "Modell",

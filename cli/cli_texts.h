@@ -40,7 +40,6 @@ struct CliTexts {
     std::string_view allInterruptedWriting;     // after "SERIAL at PORT: "
     std::string_view allInterruptedNotWriting;
     std::string_view allCannotStart;      // a child process cannot be started
-    std::string_view allNotHere;          // --all where child processes are not supported
     std::string_view headSerial;
     std::string_view headPort;
     std::string_view headModel;

@@ -223,10 +223,6 @@ JsonValue reportWithoutChild(const Unit& unit, bool interrupted)
 int runAllUnits(const CliOptions& options, int lang, const std::string& dataDir, const char* argv0)
 {
     const CliTexts& texts = cliTexts(lang);
-    if (!childProcessesSupported()) {
-        printError(text(texts.allNotHere));
-        return kExitUsage;
-    }
     DeviceList devices;
     if (!loadDeviceList(devices, dataPaths.deviceListPath)) {
         std::printf("\n%s\n\n", messageHeading(ERROR_OPEN_FILE_LIST, lang).c_str());

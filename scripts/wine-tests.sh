@@ -219,7 +219,7 @@ do_update() {
 
 # Two converters in the registry, a unit behind each: --serial updates only the one asked
 # for and never opens the other's port; --json reports it; a listed serial that is not
-# present gives 7.
+# present gives 7; --all updates both at once, one of them failing.
 do_serial() {
     need_prefix
     local cli=$mingw/cli/varnoflex-cli.exe
@@ -268,6 +268,27 @@ PYTHON
     python3 -c 'import json,sys; u=json.load(open(sys.argv[1]))["units"][0]; assert u["result"]["code"] == 7 and u["port"] is None, u' \
         "$work/absent.json" || { cat "$work/absent.json"; fail "--json - under Wine"; }
     echo "PASS serial: a listed converter that is not present gives 7, reported on standard output"
+
+    # --all: a child process per converter; the unit on COM7 refuses block 5, the one on
+    # COM8 is updated all the same, and the exit status is the first failure's, 12.
+    start_sim_at com7 --end-address 0FFF --fault refuse-write-block=5
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 0FFF --memory-out "$work/all8.bin"
+    second_pid=$last_sim_pid
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --json all.json) >"$work/all.out"
+    rc=$?
+    kill -TERM "$first_pid" "$second_pid"
+    wait "$first_pid" || { cat "$work/sim.err"; fail "vf-sim on COM7 saw a protocol violation (--all)"; }
+    wait "$second_pid" || { cat "$work/sim.err"; fail "vf-sim on COM8 saw a protocol violation (--all)"; }
+    first_pid="" second_pid=""
+    [ $rc -eq 12 ] || { cat "$work/all.out"; fail "--all: exit $rc, expected 12"; }
+    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     failed: 12 ERROR_WRITE_BLOCK$" "$work/all.out" \
+        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished$" "$work/all.out" \
+        || { cat "$work/all.out"; fail "--all summary under Wine"; }
+    cmp "$work/expected.bin" "$work/all8.bin" || fail "--all: the unit on COM8 does not hold the firmware image"
+    python3 -c 'import json,sys; print([u["result"]["code"] for u in json.load(open(sys.argv[1]))["units"]])' \
+        "$work/data/all.json" | grep -q '^\[12, 23\]$' || fail "--all report under Wine"
+    echo "PASS serial: --all updates both units at once under Wine; one refused block stops only its unit"
     load_registry ""
 }
 

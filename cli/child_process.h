@@ -16,6 +16,10 @@ struct ChildProcess {
     int exitStatus = -1;         // the exit status, or 128 + signal number
 };
 
+// Lets a terminal on standard output take the cursor movements that redraw the progress
+// lines in place (a Windows console has to be told; elsewhere nothing to do).
+void enableCursorMovements();
+
 // The path to start this same program again (argv0 when nothing better is known).
 std::string ownProgramPath(const char* argv0);
 

@@ -32,6 +32,8 @@ void noteExit(ChildProcess& child, int status)
 
 }  // namespace
 
+void enableCursorMovements() {}
+
 std::string ownProgramPath(const char* argv0)
 {
 #ifdef __linux__

@@ -99,6 +99,18 @@ bool noteExit(ChildProcess& child, ChildHandles& handles)
 
 }  // namespace
 
+void enableCursorMovements()
+{
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;   // older MinGW headers lack it
+#endif
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
 std::string ownProgramPath(const char* argv0)
 {
     char path[MAX_PATH + 1] = {};

@@ -251,7 +251,9 @@ int runAllUnits(const CliOptions& options, int lang, const std::string& dataDir,
 
     catchInterrupt();
     const std::string program = ownProgramPath(argv0);
-    ProgressView view(VF_STDOUT_IS_TERMINAL());
+    const bool terminal = VF_STDOUT_IS_TERMINAL();
+    if (terminal) enableCursorMovements();
+    ProgressView view(terminal);
     for (Unit& unit : units) {
         unit.reportPath = (reportDir / (unit.serial + ".json")).string();
         std::vector<std::string> arguments = {"-y", "-d", dataDir, "--language", lang == kLanguageGerman ? "de" : "en",

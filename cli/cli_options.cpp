@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr std::size_t kSerialLength = 8;
+
 // Splits "--name=value" into its two parts; the value is empty without "=".
 bool splitInlineValue(std::string_view argument, std::string_view& name, std::string_view& value)
 {
@@ -21,6 +23,17 @@ bool splitInlineValue(std::string_view argument, std::string_view& name, std::st
     return true;
 }
 
+// FTDI converter serials are eight letters and digits.
+bool isConverterSerial(std::string_view text)
+{
+    if (text.size() != kSerialLength) return false;
+    for (char c : text) {
+        const bool letterOrDigit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!letterOrDigit) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error)
@@ -31,7 +44,8 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
         std::string_view value;
         const bool hasInlineValue = splitInlineValue(argument, name, value);
 
-        const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language";
+        const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language" ||
+                                name == "--serial" || name == "--json" || name == "--trace";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= arguments.size() || arguments[i + 1] == nullptr) {
                 error = "option " + std::string(name) + " needs a value";
@@ -58,6 +72,20 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
                 error = "--language takes en or de, not \"" + std::string(value) + "\"";
                 return false;
             }
+        } else if (name == "--serial") {
+            if (!isConverterSerial(value)) {
+                error = "--serial takes the converter's 8 letters and digits, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.serial = std::string(value);
+        } else if (name == "--json" || name == "--trace") {
+            if (value.empty()) {
+                error = "option " + std::string(name) + " needs a file name";
+                return false;
+            }
+            (name == "--json" ? options.jsonFile : options.traceFile) = std::string(value);
+        } else if (name == "--all") {
+            options.all = true;
         } else if (name == "-y" || name == "--accept-safety") {
             options.acceptSafety = true;
         } else if (name == "--list") {
@@ -71,6 +99,14 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
                     + std::string(argument);
             return false;
         }
+    }
+    if (options.all && options.serial) {
+        error = "--all and --serial exclude each other";
+        return false;
+    }
+    if (options.traceFile && *options.traceFile == "-") {
+        error = "--trace needs a file name (\"-\" is not one)";
+        return false;
     }
     return true;
 }
@@ -94,6 +130,14 @@ const char* cliUsageText()
         "                        LC_ALL, LC_MESSAGES or LANG starts with \"de\", else English)\n"
         "      --list            list the FTDI converters found and the device list entries\n"
         "                        they match; opens no port\n"
+        "      --serial SERIAL   update only the unit behind the converter with this serial\n"
+        "                        (8 characters); only the device list entries naming it are tried\n"
+        "      --all             update every unit behind a listed converter at the same time,\n"
+        "                        one process per converter, then print a summary table\n"
+        "      --json FILE       write a JSON report of the run to FILE (\"-\": standard output;\n"
+        "                        the other output then goes to standard error)\n"
+        "      --trace FILE      write every read, write, speed change and wait on the port to\n"
+        "                        FILE; with --all one file per unit, the serial in its name\n"
         "  -h, --help            show this help\n"
         "      --version         show the version\n"
         "\n"
@@ -112,11 +156,13 @@ const char* cliUsageText()
         "  15  ERROR_VERIFY_COMMAND        verify command refused\n"
         "  16  ERROR_VERIFY                a block did not match while verifying\n"
         "  17  ERROR_UPDATE_EXCEPTION      the update ended without a result\n"
-        "  64  bad command line\n"
+        "  64  bad command line; --serial names a converter no device list entry names\n"
         "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
         "  66  data directory or safety instructions not readable\n"
         "  70  internal error (the worker thread could not be started)\n"
         " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns)\n"
         " 143  update stopped by SIGTERM\n"
+        "      --all: 0 when every unit finished, else the status of the first unit in converter\n"
+        "      order that did not; 130 when interrupted (Ctrl-C)\n"
         "Other result codes (1 to 22) end the program with their own number.\n";
 }

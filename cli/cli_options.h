@@ -10,6 +10,10 @@ struct CliOptions {
     bool acceptSafety = false;            // -y, --accept-safety
     std::optional<int> language;          // --language en|de
     bool list = false;                    // --list
+    std::optional<std::string> serial;    // --serial SERIAL: only this converter
+    bool all = false;                     // --all: every listed converter, one child each
+    std::optional<std::string> jsonFile;  // --json FILE ("-": standard output)
+    std::optional<std::string> traceFile; // --trace FILE
     bool help = false;                    // -h, --help
     bool version = false;                 // --version
 };

@@ -35,6 +35,20 @@ const CliTexts kEnglish = {
                    "update. Press Ctrl-C again within 5 seconds to stop.",
     .stopped = "update stopped: the unit has no working firmware until the next update",
     .portProblem = "last error of the serial port:",
+    .serialNotListed = "no device list entry names the converter",
+    .allWaiting = "identifying",
+    .allFinished = "finished",
+    .allFailed = "failed:",
+    .allUnfinished = "unfinished",
+    .allInterruptedWriting = "update interrupted; the unit's memory is partly written. "
+                             "Start download again !",
+    .allInterruptedNotWriting = "update interrupted before writing; the unit's memory is unchanged.",
+    .allCannotStart = "cannot start the update process for converter",
+    .headSerial = "Serial",
+    .headPort = "Port",
+    .headModel = "Model",
+    .headVersion = "Version",
+    .headResult = "Result",
 };
 
 const CliTexts kGerman = {
@@ -66,6 +80,21 @@ const CliTexts kGerman = {
     .stopped = "Aktualisierung abgebrochen: das Gerät hat bis zur nächsten Aktualisierung "
                "keine funktionierende Firmware",
     .portProblem = "letzter Fehler der seriellen Schnittstelle:",
+    .serialNotListed = "kein Eintrag der Geräteliste nennt den Wandler",
+    .allWaiting = "Erkennung",
+    .allFinished = "fertig",
+    .allFailed = "Fehler:",
+    .allUnfinished = "nicht beendet",
+    .allInterruptedWriting = "Aktualisierung unterbrochen; der Speicher des Geräts ist teilweise "
+                             "beschrieben. Starten Sie den Vorgang erneut !",
+    .allInterruptedNotWriting = "Aktualisierung vor dem Schreiben unterbrochen; der Speicher des "
+                                "Geräts ist unverändert.",
+    .allCannotStart = "der Aktualisierungsprozess kann nicht gestartet werden für Wandler",
+    .headSerial = "Seriennummer",
+    .headPort = "Schnittstelle",
+    .headModel = "Modell",
+    .headVersion = "Version",
+    .headResult = "Ergebnis",
 };
 
 }  // namespace

@@ -37,6 +37,19 @@ struct CliTexts {
     std::string_view stopWarning;      // after the first Ctrl-C of an update
     std::string_view stopped;          // after an update was stopped
     std::string_view portProblem;      // followed by the port's last error, after "no unit"
+    std::string_view serialNotListed;     // followed by the serial
+    std::string_view allWaiting;          // a unit whose child has not reported progress yet
+    std::string_view allFinished;
+    std::string_view allFailed;           // followed by the code and its name
+    std::string_view allUnfinished;       // result cell of a unit stopped by Ctrl-C
+    std::string_view allInterruptedWriting;     // after "SERIAL at PORT: "
+    std::string_view allInterruptedNotWriting;
+    std::string_view allCannotStart;      // a child process cannot be started
+    std::string_view headSerial;
+    std::string_view headPort;
+    std::string_view headModel;
+    std::string_view headVersion;
+    std::string_view headResult;
 };
 
 // lang: kLanguageEnglish or kLanguageGerman.

@@ -5,7 +5,9 @@
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
 #include "cli/interrupts.h"
+#include "cli/run_all.h"
 #include "cli/terminal_display.h"
+#include "cli/unit_report.h"
 #include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
@@ -16,6 +18,7 @@
 #include "update/display.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/update.h"
 #include "update/worker.h"
 
 #include <chrono>
@@ -44,7 +47,9 @@
 namespace {
 
 constexpr const char* kProgramName = "varnoflex-cli";
-constexpr auto kPollInterval = std::chrono::milliseconds(5);
+// How often the main thread takes the worker's reports: often enough for a smooth bar, rare
+// enough that a run of several units side by side stays cheap (every wake-up costs CPU).
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 void printError(std::string_view text)
 {
@@ -152,8 +157,15 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
 }
 
 // Runs the first display and one update on the worker thread; returns the exit status.
-int runUpdateOnWorker(int lang)
+// The port is traced and the report written when the options ask for them.
+int runUpdateOnWorker(int lang, const CliOptions& options)
 {
+    UnitRun unitRun;
+    std::string error;
+    if (options.traceFile && !unitRun.openTrace(*options.traceFile, error)) {
+        printError("cannot write the trace " + *options.traceFile + ": " + error);
+        return kExitNoSafetyText;
+    }
     const bool stdoutIsTerminal = VF_ISATTY(stdout);
     const bool stderrIsTerminal = VF_ISATTY(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
@@ -162,6 +174,7 @@ int runUpdateOnWorker(int lang)
 
     setUpdateDisplay(&display);
     initSharedState();
+    unitRun.start();
     if (!startWorker()) {
         setUpdateDisplay(nullptr);
         printError("cannot start the worker thread");
@@ -193,22 +206,34 @@ int runUpdateOnWorker(int lang)
     setUpdateDisplay(nullptr);
 
     const std::uint8_t code = output.finalCode();
-    // A stop that came after the last verified block changed nothing: the update finished.
+    int exitStatus = code == OK_UPDATE_FINISHED ? kExitSuccess : code;
     if (stop.stopped() && code != OK_UPDATE_FINISHED) {
+        // A stop that came after the last verified block changed nothing: the update finished.
         printError(cliTexts(lang).stopped);
-        return stop.exitStatus();
+        exitStatus = stop.exitStatus();
+    } else if (code == RESULT_NONE) {
+        printError(cliTexts(lang).noResult);
+        exitStatus = ERROR_UPDATE_EXCEPTION;
     }
     // The worker has ended: the port's last error is settled. Say why no unit answered when
     // the port itself could not be used (busy, permission denied) or stayed silent.
     if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
         printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
     }
-    if (code == OK_UPDATE_FINISHED) return kExitSuccess;
-    if (code == RESULT_NONE) {
-        printError(cliTexts(lang).noResult);
-        return ERROR_UPDATE_EXCEPTION;
+    const UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
+        printError("cannot write the report " + *options.jsonFile + ": " + error);
     }
-    return code;
+    return exitStatus;
+}
+
+// --serial names a converter that no device list entry names: bad input. A list that cannot
+// be read is left to the update, which reports it as usual.
+bool serialNotInReadableList(const std::string& serial)
+{
+    DeviceList devices;
+    int index = 0;
+    return loadDeviceList(devices, dataPaths.deviceListPath) && !devices.findBySerial(serial, index);
 }
 
 }  // namespace
@@ -251,6 +276,17 @@ int main(int argc, char** argv)
     }
 
     if (options.list) return listConverters(lang);
+    if (options.serial) {
+        if (serialNotInReadableList(*options.serial)) {
+            printError(std::string(texts.serialNotListed) + " " + *options.serial);
+            return kExitUsage;
+        }
+        restrictToConverter(*options.serial);
+    }
+    if (options.jsonFile && *options.jsonFile == "-" && !keepStandardOutputForReport()) {
+        printError("cannot keep the standard output for the report");
+        return kExitInternal;
+    }
 
     const std::string& safetyPath = lang == kLanguageGerman ? dataPaths.safetyPathDe : dataPaths.safetyPathEn;
     const std::optional<std::string> safetyText = loadDisplayText(safetyPath);
@@ -271,5 +307,6 @@ int main(int argc, char** argv)
         return kExitNotAccepted;
     }
 
-    return runUpdateOnWorker(lang);
+    if (options.all) return runAllUnits(options, lang, dataDir.string(), argc > 0 ? argv[0] : nullptr);
+    return runUpdateOnWorker(lang, options);
 }

@@ -167,7 +167,10 @@ void TerminalOutput::showProgress(const DisplayEvent& event)
 
 void TerminalOutput::showResult(const DisplayEvent& event)
 {
-    if (event.duringUpdate) finalCode_ = event.code;
+    if (event.duringUpdate) {
+        finalCode_ = event.code;
+        storedCodes_.push_back(event.code);
+    }
     if (event.code == OK_DOWNLOADED) verifyPass_ = true;
     // A device list that the first display could not read fails the update the same way.
     if (event.code == lastShownCode_) return;

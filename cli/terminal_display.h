@@ -55,6 +55,8 @@ public:
 
     // The last code stored during the update; 0 when none was.
     std::uint8_t finalCode() const { return finalCode_; }
+    // Every code stored during the update, in order; the last one is finalCode().
+    const std::vector<std::uint8_t>& storedCodes() const { return storedCodes_; }
 
 private:
     void showDeviceLines(const DisplayEvent& event);
@@ -74,4 +76,5 @@ private:
     std::string lastVersionLine_;
     std::uint8_t lastShownCode_ = 0;
     std::uint8_t finalCode_ = 0;
+    std::vector<std::uint8_t> storedCodes_;
 };

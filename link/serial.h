@@ -56,3 +56,26 @@ std::string portLastErrorText();
 // path, and its worker closes the port. It is not undone: the process is about to end.
 void portStopTransfers();
 bool portTransfersStopped();
+// Watches what happens on the port: opens and closes, speed changes, every read and write
+// with its bytes, and every wait. A front end sets one to keep a trace or count the traffic;
+// without one each operation costs a single pointer check. Called on the thread that uses
+// the port.
+class PortObserver {
+public:
+    virtual ~PortObserver() = default;
+    virtual void portOpened(std::string_view path) = 0;
+    virtual void portOpenFailed(std::string_view path, std::string_view reason) = 0;
+    virtual void portClosed() = 0;
+    virtual void speedChanged(std::uint32_t baud) = 0;
+    // data: what was handed to the platform; accepted: whether it took all of it.
+    virtual void bytesWritten(std::span<const std::uint8_t> data, bool accepted) = 0;
+    // received: the bytes that came of the wanted count; failure: why fewer came (empty when
+    // all came; may be empty on a platform that reports a time-out as a short read).
+    virtual void bytesRead(std::span<const std::uint8_t> received, std::size_t wanted,
+                           std::string_view failure) = 0;
+    virtual void waited(int milliseconds) = 0;
+};
+
+// Installs observer (nullptr: none). Set it before the worker starts and keep it alive
+// until the worker has stopped; the windowed program never sets one.
+void setPortObserver(PortObserver* observer);

@@ -2,6 +2,7 @@
 // for exclusive use, set to raw 8N1 without flow control through termios, with DTR off and
 // RTS on, read and written through poll() under fixed time limits.
 #include "link/serial.h"
+#include "link/port_observer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -178,6 +179,7 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector) 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         noteFailure(errno);
+        notePortOpenFailed(path);
         return false;
     }
     FileDescriptor opened;
@@ -197,6 +199,7 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector) 
     // included), and the tty's own exclusive mode against any other opener.
     if (::flock(opened.get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
         noteFailure(EBUSY);
+        notePortOpenFailed(path);
         return false;
     }
     ::ioctl(opened.get(), TIOCEXCL);
@@ -206,6 +209,7 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector) 
     requestLowLatency(opened.get());
 
     port.reset(opened.release());
+    notePortOpened(path);
 
     waitMs(kPortOpenSettleMs);
     return true;
@@ -223,6 +227,7 @@ void portSetSpeed(std::uint32_t baud) {
     // At once: the caller has already read the device's reply to the speed command, and
     // nothing of ours is waiting to be sent.
     ::tcsetattr(port.get(), TCSANOW, &settings);
+    noteSpeedChanged(baud);
 }
 
 void portClose() {
@@ -230,6 +235,7 @@ void portClose() {
     // open; give it up so that the next opener (our own next portOpen included) is not
     // refused.
     if (port.valid()) ::ioctl(port.get(), TIOCNXCL);
+    notePortClosed(port.valid());
     port.reset();
 }
 
@@ -248,6 +254,7 @@ bool portRead(std::span<std::uint8_t> buffer) {
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReadTotalTimeoutMs);
     std::size_t received = 0;
+    const ReadReport report(buffer, received);
     while (received < buffer.size()) {
         pollfd pfd{port.get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, remainingMs(deadline));
@@ -300,6 +307,7 @@ bool portWrite(std::span<const std::uint8_t> data) {
                                                  static_cast<std::int64_t>(data.size()));
     const auto deadline = Clock::now() + limit;
     std::size_t written = 0;
+    const WriteReport report(data, written);
     while (written < data.size()) {
         const ssize_t n = ::write(port.get(), data.data() + written, data.size() - written);
         if (n > 0) {
@@ -335,6 +343,7 @@ bool portWrite(std::span<const std::uint8_t> data) {
 }
 
 void waitMs(int milliseconds) {
+    noteWait(milliseconds);
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

@@ -2,9 +2,11 @@
 // for exclusive, synchronous use through the Win32 comm API, set to 8N1 without flow
 // control with DTR off and RTS on, and read and written under COMMTIMEOUTS limits.
 #include "link/serial.h"
+#include "link/port_observer.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -109,6 +111,7 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
     if (openError != ERROR_SUCCESS) {
         lastError = openError;
         portClose();
+        notePortOpenFailed(devicePath);
         return false;
     }
     if (portHandle == INVALID_HANDLE_VALUE) return false;
@@ -116,7 +119,8 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
     applyPortSettings(portHandle);
     applyTimeLimits(portHandle);
     lastError = ERROR_SUCCESS;
-    Sleep(static_cast<DWORD>(kPortOpenSettleMs));
+    notePortOpened(devicePath);
+    waitMs(kPortOpenSettleMs);
     return true;
 }
 
@@ -128,10 +132,12 @@ void portSetSpeed(std::uint32_t baud)
     GetCommState(portHandle, &settings);
     settings.BaudRate = baud;
     SetCommState(portHandle, &settings);
+    noteSpeedChanged(baud);
 }
 
 void portClose()
 {
+    notePortClosed(portHandle != INVALID_HANDLE_VALUE);
     if (portHandle != INVALID_HANDLE_VALUE) CloseHandle(portHandle);
     portHandle = INVALID_HANDLE_VALUE;
 }
@@ -152,6 +158,13 @@ bool portRead(std::span<std::uint8_t> buffer)
     const BOOL readDone = ReadFile(portHandle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                    &receivedCount, nullptr);
     if (!readDone) lastError = GetLastError();
+    if (installedPortObserver != nullptr) {
+        // A time-out is a short read that succeeded: it has no error text of its own.
+        const std::size_t received = std::min<std::size_t>(receivedCount, buffer.size());
+        const bool complete = readDone && received == buffer.size();
+        installedPortObserver->bytesRead(buffer.first(received), buffer.size(),
+                                         complete || readDone ? std::string() : portLastErrorText());
+    }
     return readDone && receivedCount == buffer.size();
 }
 
@@ -166,11 +179,13 @@ bool portWrite(std::span<const std::uint8_t> data)
     const BOOL writeDone = WriteFile(portHandle, data.data(), static_cast<DWORD>(data.size()),
                                      &writtenCount, nullptr);
     if (!writeDone) lastError = GetLastError();
+    noteWrite(data, writeDone != FALSE);
     return writeDone != FALSE;
 }
 
 void waitMs(int milliseconds)
 {
+    noteWait(milliseconds);
     Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
 }
 

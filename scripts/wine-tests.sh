@@ -3,7 +3,7 @@
 # against .reg cases, and whole updates by varnoflex-cli.exe through a Wine COM port linked
 # to the pty of the simulated unit (vf-sim, Linux build).
 #
-# usage: wine-tests.sh setup|unit|registry|update|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|serial|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -132,13 +132,22 @@ do_registry() {
 # Starts vf-sim on a fresh pty with the given options and links the Wine COM port to it.
 sim_pid=""
 start_sim() {
-    local pathfile=$work/pty-path
+    start_sim_at "$com_port" "$@"
+    sim_pid=$last_sim_pid
+}
+
+# The same for the Wine COM port given first (e.g. com8); its pid is left in last_sim_pid.
+last_sim_pid=""
+start_sim_at() {
+    local port=$1
+    shift
+    local pathfile=$work/pty-path-$port
     rm -f "$pathfile"
     "$sim" "$@" --pty "$pathfile" 2>>"$work/sim.err" &
-    sim_pid=$!
+    last_sim_pid=$!
     for _ in $(seq 200); do [ -s "$pathfile" ] && break; sleep 0.05; done
     [ -s "$pathfile" ] || fail "vf-sim did not start (see $work/sim.err)"
-    ln -sfn "$(cat "$pathfile")" "$WINEPREFIX/dosdevices/$com_port"
+    ln -sfn "$(cat "$pathfile")" "$WINEPREFIX/dosdevices/$port"
 }
 
 # Stops vf-sim; its status says whether it saw a protocol violation.
@@ -231,8 +240,84 @@ CHECK
     load_registry ""
 }
 
+# Two converters in the registry, a unit behind each: --serial updates only the one asked
+# for and never opens the other's port; --json reports it; a listed serial that is not
+# present gives 7; --all updates both at once, one of them failing.
+do_serial() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-serial.XXXXXX")
+    first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
+    trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/data"
+    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 4096 \
+        || fail "vf_image"
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" >"$work/ftdibus.reg"
+    load_registry "$work/ftdibus.reg"
+
+    start_sim_at com7 --end-address 0FFF --record "$work/record7.txt"
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 0FFF --record "$work/record8.txt" --memory-out "$work/memory8.bin"
+    second_pid=$last_sim_pid
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report.json) >"$work/serial.out"
+    local rc=$?
+    kill -TERM "$first_pid" "$second_pid"
+    wait "$first_pid" || { cat "$work/sim.err"; fail "vf-sim on COM7 saw a protocol violation"; }
+    wait "$second_pid" || { cat "$work/sim.err"; fail "vf-sim on COM8 saw a protocol violation"; }
+    first_pid="" second_pid=""
+    [ $rc -eq 0 ] || { cat "$work/serial.out"; fail "--serial FTVF8H3N: exit $rc, expected 0"; }
+    grep -q "^varnoflex   VX-36 Compact   for   Korin KM$" "$work/serial.out" || fail "no device line of VX-36"
+    cmp "$work/expected.bin" "$work/memory8.bin" || fail "the unit on COM8 does not hold the firmware image"
+    ! grep -q -e '^frame ' -e '^wake byte' "$work/record7.txt" || fail "the port of the other converter was used"
+    python3 - "$work/data/report.json" <<'PYTHON' || fail "--json report under Wine"
+import json, sys
+unit, = json.load(open(sys.argv[1]))["units"]
+assert (unit["serial"], unit["port"]) == ("FTVF8H3N", "COM8"), unit
+assert unit["entry"]["firmwareFile"] == "VX36C_V107.hex", unit
+assert [c["code"] for c in unit["stored"]] == [22, 23], unit
+assert unit["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"}, unit
+assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16), unit
+PYTHON
+    echo "PASS serial: --serial FTVF8H3N updates the unit on COM8 only; --json reports it"
+
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF5M9R --json -) >"$work/absent.json"
+    rc=$?
+    [ $rc -eq 7 ] || fail "--serial of a converter that is not present: exit $rc, expected 7"
+    python3 -c 'import json,sys; u=json.load(open(sys.argv[1]))["units"][0]; assert u["result"]["code"] == 7 and u["port"] is None, u' \
+        "$work/absent.json" || { cat "$work/absent.json"; fail "--json - under Wine"; }
+    echo "PASS serial: a listed converter that is not present gives 7, reported on standard output"
+
+    # --all: a child process per converter; the unit on COM7 refuses block 5, the one on
+    # COM8 is updated all the same, and the exit status is the first failure's, 12.
+    start_sim_at com7 --end-address 0FFF --fault refuse-write-block=5
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 0FFF --memory-out "$work/all8.bin"
+    second_pid=$last_sim_pid
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --json all.json) >"$work/all.out"
+    rc=$?
+    kill -TERM "$first_pid" "$second_pid"
+    wait "$first_pid" || { cat "$work/sim.err"; fail "vf-sim on COM7 saw a protocol violation (--all)"; }
+    wait "$second_pid" || { cat "$work/sim.err"; fail "vf-sim on COM8 saw a protocol violation (--all)"; }
+    first_pid="" second_pid=""
+    [ $rc -eq 12 ] || { cat "$work/all.out"; fail "--all: exit $rc, expected 12"; }
+    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     failed: 12 ERROR_WRITE_BLOCK$" "$work/all.out" \
+        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished$" "$work/all.out" \
+        || { cat "$work/all.out"; fail "--all summary under Wine"; }
+    cmp "$work/expected.bin" "$work/all8.bin" || fail "--all: the unit on COM8 does not hold the firmware image"
+    python3 -c 'import json,sys; print([u["result"]["code"] for u in json.load(open(sys.argv[1]))["units"]])' \
+        "$work/data/all.json" | grep -q '^\[12, 23\]$' || fail "--all report under Wine"
+    echo "PASS serial: --all updates both units at once under Wine; one refused block stops only its unit"
+    load_registry ""
+}
+
 case "${1:-}" in
     setup) do_setup ;;
+    serial) do_serial ;;
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
@@ -244,8 +329,9 @@ case "${1:-}" in
         (do_unit) || rc=1
         (do_registry) || rc=1
         (do_update) || rc=1
+        (do_serial) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|serial|cleanup|all" >&2; exit 2 ;;
 esac

@@ -1,8 +1,8 @@
 // vf-testbed: presents FTDI USB-serial converters to an unmodified program through a umockdev
-// testbed (udev database, sysfs and /dev nodes), serves the simulated flash unit behind the
-// first converter, runs the program under umockdev's preload and reports what the unit saw.
+// testbed (udev database, sysfs and /dev nodes), serves a simulated flash unit behind every
+// converter, runs the program under umockdev's preload and reports what the units saw.
 //   vf-testbed [testbed options] [simulated-unit options] -- PROGRAM [ARGS...]
-// Exit status: the program's status; 99 when the unit recorded a protocol violation; 70 when
+// Exit status: the program's status; 99 when a unit recorded a protocol violation; 70 when
 // the testbed could not be set up.
 #include <umockdev.h>
 
@@ -17,6 +17,8 @@
 #include <fstream>
 #include <linux/serial.h>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -57,10 +59,16 @@ struct Converter {
     std::string productId = kFt232rProductId;
     bool dead = false;
     int index = 0;                      // ttyUSB<index>
-    bool served = false;
+    bool ownOptions = false;            // given by --unit: its options follow it
+    bool primary = false;               // its unit takes the options outside any --unit
+    SimOptions options;
     std::atomic<int> modemLines{kModemLinesAtStart};
-    SimulatedUnit* unit = nullptr;      // where the served converter records its modem lines
+    std::unique_ptr<SimulatedUnit> unit;   // every live converter has one
     UMockdevIoctlBase* ioctlHandler = nullptr;
+    int masterFd = -1;
+    std::string slavePath;
+    std::atomic<bool> masterClosed{false};
+    std::thread server;
 
     std::string usbPort() const { return "1-" + std::to_string(index + 1); }
     std::string usbPath() const { return kUsbRoot + usbPort(); }
@@ -83,10 +91,15 @@ void usage(const char* message) {
                  "usage: vf-testbed [testbed options] [simulated-unit options] -- PROGRAM [ARGS...]\n"
                  "Testbed options:\n"
                  "  --converter SERIAL[:VID:PID]  add an FTDI converter (default 0403:6001) with /dev/ttyUSB<n>;\n"
-                 "                                repeatable; the unit answers on the first one\n"
-                 "                                (none given: one converter FTVF2Q7K)\n"
+                 "                                repeatable (none given: one converter FTVF2Q7K); a\n"
+                 "                                simulated unit answers behind each: the first one's\n"
+                 "                                takes the simulated-unit options given outside --unit,\n"
+                 "                                the others start blank with no faults\n"
+                 "  --unit SERIAL[:VID:PID]       add a converter whose unit takes the simulated-unit\n"
+                 "                                options that follow, up to the next testbed option\n"
                  "  --dead SERIAL                 add a converter udev lists but whose node cannot be opened\n"
-                 "  --report FILE                 write what the unit saw, the violations and a summary\n"
+                 "  --report FILE                 write what the first converter's unit saw, the violations\n"
+                 "                                and a summary\n"
                  "%s",
                  simOptionsHelp());
 }
@@ -407,8 +420,10 @@ int main(int argc, char** argv) {
         return kExitSetupFailed;
     }
     relaxSanitizerLinkOrder();
-    SimOptions options;
+    SimOptions options;                      // outside any --unit: the primary unit's
+    bool outsideOptionsGiven = false;
     std::vector<std::unique_ptr<Converter>> converters;
+    Converter* scope = nullptr;              // the --unit whose options are being read
     std::optional<std::string> reportFile;
     int programIndex = -1;
     bool anyLive = false;
@@ -423,12 +438,13 @@ int main(int argc, char** argv) {
             usage(nullptr);
             return 0;
         }
-        if (argument == "--converter" || argument == "--dead" || argument == "--report") {
+        if (argument == "--converter" || argument == "--unit" || argument == "--dead" || argument == "--report") {
             if (i + 1 >= argc) {
                 usage((argument + " needs a value").c_str());
                 return kExitSetupFailed;
             }
             const std::string value = argv[++i];
+            scope = nullptr;
             if (argument == "--report") {
                 reportFile = value;
                 continue;
@@ -439,23 +455,23 @@ int main(int argc, char** argv) {
                 usage(error.c_str());
                 return kExitSetupFailed;
             }
-            anyLive = anyLive || argument == "--converter";
+            anyLive = anyLive || argument != "--dead";
+            if (argument == "--unit") {
+                converter->ownOptions = true;
+                scope = converter.get();
+            }
             converters.push_back(std::move(converter));
             continue;
         }
         std::string error;
-        if (!parseSimOption(argc, argv, i, options, error)) {
+        if (!parseSimOption(argc, argv, i, scope ? scope->options : options, error)) {
             usage(error.c_str());
             return kExitSetupFailed;
         }
+        outsideOptionsGiven = outsideOptionsGiven || scope == nullptr;
     }
     if (programIndex < 0 || programIndex >= argc) {
         usage("no program to run after --");
-        return kExitSetupFailed;
-    }
-    std::string error;
-    if (!checkSimOptions(options, error)) {
-        usage(error.c_str());
         return kExitSetupFailed;
     }
     if (!anyLive) {
@@ -463,25 +479,39 @@ int main(int argc, char** argv) {
         converter->serial = kDefaultSerial;
         converters.insert(converters.begin(), std::move(converter));
     }
-    Converter* served = nullptr;
+    Converter* primary = nullptr;
     for (std::size_t i = 0; i < converters.size(); ++i) {
-        converters[i]->index = static_cast<int>(i);
-        if (!served && !converters[i]->dead) served = converters[i].get();
+        Converter& converter = *converters[i];
+        converter.index = static_cast<int>(i);
+        if (!primary && !converter.dead && !converter.ownOptions) {
+            primary = &converter;
+            converter.primary = true;
+            converter.options = options;
+        }
     }
-    served->served = true;
-
+    if (outsideOptionsGiven && !primary) {
+        usage("simulated-unit options outside --unit need a --converter to apply to");
+        return kExitSetupFailed;
+    }
     std::signal(SIGPIPE, SIG_IGN);
-    SimulatedUnit unit(options);
-    served->unit = &unit;
-    unit.noteModemLines(kModemLinesAtStart & TIOCM_DTR, kModemLinesAtStart & TIOCM_RTS);
+    for (auto& converter : converters) {
+        if (converter->dead) continue;
+        std::string error;
+        if (!checkSimOptions(converter->options, error)) {
+            usage((converter->serial + ": " + error).c_str());
+            return kExitSetupFailed;
+        }
+        converter->unit = std::make_unique<SimulatedUnit>(converter->options);
+        converter->unit->noteModemLines(kModemLinesAtStart & TIOCM_DTR, kModemLinesAtStart & TIOCM_RTS);
+    }
+    std::size_t unitCount = 0;
+    for (const auto& converter : converters) unitCount += converter->unit ? 1 : 0;
 
     UMockdevTestbed* testbed = umockdev_testbed_new();   // sets UMOCKDEV_DIR for the program
     gchar* rootDirText = umockdev_testbed_get_root_dir(testbed);
     const std::string rootDir = rootDirText;
     g_free(rootDirText);
 
-    int masterFd = -1;
-    std::string slavePath;
     bool setupOk = true;
     for (auto& converter : converters) {
         GError* gerror = nullptr;
@@ -497,20 +527,18 @@ int main(int argc, char** argv) {
                 setupOk = false;
                 break;
             }
-        }
-        if (converter->served) {
-            masterFd = makeOwnPtyNode(rootDir, *converter, slavePath);
-            if (masterFd < 0) {
+            converter->masterFd = makeOwnPtyNode(rootDir, *converter, converter->slavePath);
+            if (converter->masterFd < 0) {
                 std::fprintf(stderr, "vf-testbed: cannot make the converter's pty: %s\n", std::strerror(errno));
                 setupOk = false;
                 break;
             }
-        } else if (converter->dead) {
+        } else {
             // A directory where the node should be: opening it for reading and writing fails,
             // also for root.
             g_mkdir_with_parents((rootDir + converter->devNode()).c_str(), 0755);
         }
-        const std::string description = describe(*converter, !converter->served && !converter->dead);
+        const std::string description = describe(*converter, false);
         if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &gerror)) {
             std::fprintf(stderr, "vf-testbed: cannot add the converter %s: %s\n", converter->serial.c_str(),
                          gerror->message);
@@ -523,18 +551,26 @@ int main(int argc, char** argv) {
     int exitStatus = kExitSetupFailed;
     if (setupOk) {
         std::atomic<bool> stop{false};
-        std::atomic<bool> masterClosed{false};
-        std::thread server([&] {
-            unit.serve(masterFd, slavePath, stop);
-            if (unit.hungUp()) {
-                // The converter leaves udev first, so a program woken by the hang-up finds
-                // it gone already, as after a real unplug.
-                pullCable(testbed, *served, rootDir);
-                ::close(masterFd);
-                masterClosed = true;
-                std::fprintf(stderr, "[vf-testbed] line hung up; converter %s removed\n", served->serial.c_str());
-            }
-        });
+        std::mutex testbedMutex;   // a pulled cable changes the testbed's tree
+        for (auto& converterOwner : converters) {
+            Converter* converter = converterOwner.get();
+            if (!converter->unit) continue;
+            converter->server = std::thread([&, converter] {
+                converter->unit->serve(converter->masterFd, converter->slavePath, stop);
+                if (converter->unit->hungUp()) {
+                    // The converter leaves udev first, so a program woken by the hang-up finds
+                    // it gone already, as after a real unplug.
+                    {
+                        std::lock_guard lock(testbedMutex);
+                        pullCable(testbed, *converter, rootDir);
+                    }
+                    ::close(converter->masterFd);
+                    converter->masterClosed = true;
+                    std::fprintf(stderr, "[vf-testbed] line hung up; converter %s removed\n",
+                                 converter->serial.c_str());
+                }
+            });
+        }
 
         struct sigaction forward {};
         forward.sa_handler = forwardSignal;
@@ -552,19 +588,32 @@ int main(int argc, char** argv) {
             childPid = -1;
         }
         stop = true;
-        server.join();
-        if (!masterClosed) ::close(masterFd);
-        unit.finish();
-
-        if (reportFile && !writeReport(*reportFile, unit)) {
-            std::fprintf(stderr, "vf-testbed: cannot write the report %s\n", reportFile->c_str());
+        bool anyViolation = false;
+        for (auto& converter : converters) {
+            if (!converter->unit) continue;
+            converter->server.join();
+            if (!converter->masterClosed) ::close(converter->masterFd);
+            SimulatedUnit& unit = *converter->unit;
+            unit.finish();
+            const bool reportHere = converter->primary || (!primary && converter.get() == converters.front().get());
+            if (reportFile && reportHere && !writeReport(*reportFile, unit)) {
+                std::fprintf(stderr, "vf-testbed: cannot write the report %s\n", reportFile->c_str());
+            }
+            // With several units each line names its converter.
+            const std::string who = unitCount > 1 ? converter->serial + ": " : std::string();
+            const auto violations = unit.violations();
+            std::fprintf(stderr, "[vf-testbed] %s%s; program exit %d\n", who.c_str(), unit.summary().c_str(),
+                         exitStatus);
+            for (const std::string& text : violations) {
+                std::fprintf(stderr, "[vf-testbed] %sVIOLATION %s\n", who.c_str(), text.c_str());
+            }
+            anyViolation = anyViolation || !violations.empty();
         }
-        const auto violations = unit.violations();
-        std::fprintf(stderr, "[vf-testbed] %s; program exit %d\n", unit.summary().c_str(), exitStatus);
-        for (const std::string& text : violations) std::fprintf(stderr, "[vf-testbed] VIOLATION %s\n", text.c_str());
-        if (pid >= 0 && !violations.empty()) exitStatus = kExitViolations;
-    } else if (masterFd >= 0) {
-        ::close(masterFd);
+        if (pid >= 0 && anyViolation) exitStatus = kExitViolations;
+    } else {
+        for (auto& converter : converters) {
+            if (converter->masterFd >= 0) ::close(converter->masterFd);
+        }
     }
 
     for (auto& converter : converters) {

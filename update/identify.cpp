@@ -2,6 +2,8 @@
 // converters' ports, and try the entries in file order until one unit answers on its port.
 #include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "files/data_paths.h"
 #include "files/device_list.h"
@@ -17,6 +19,18 @@
 const DeviceListEntry* selectedEntry = nullptr;
 
 namespace {
+
+std::string onlyConverterSerial;   // empty: no restriction
+
+// Drops every port whose converter is not the one asked for.
+void keepOnlyConverter(PortList& ports, const std::string& serial)
+{
+    PortList kept;
+    for (int i = 0; i < ports.count(); ++i) {
+        if (ports.entry(i).serial == serial) kept.add(ports.entry(i).portName, ports.entry(i).serial);
+    }
+    ports = std::move(kept);
+}
 
 constexpr std::int16_t kUnusedPortNumber = 0;   // the port is opened by name
 // The information reply carries the end address in its data bytes 4 to 6; a shorter reply
@@ -96,6 +110,9 @@ std::uint8_t connectDevice()
     if (!findFtdiPorts(deviceList, portList)) {
         return ERROR_NO_FTDI_DRIVER;
     }
+    if (!onlyConverterSerial.empty()) {
+        keepOnlyConverter(portList, onlyConverterSerial);
+    }
     if (portList.count() == 0) {
         return ERROR_NO_DRIVER_ENTRY;
     }
@@ -103,6 +120,9 @@ std::uint8_t connectDevice()
     beginIdentification();
     for (int index = 0; index < deviceList.entryCount(); ++index) {
         const DeviceListEntry& entry = deviceList.entry(index);
+        if (!onlyConverterSerial.empty() && entry.converterSerial != onlyConverterSerial) {
+            continue;
+        }
         if (attemptEntry(entry)) {
             selectedEntry = &entry;
             composeDeviceLines(entry);
@@ -111,4 +131,9 @@ std::uint8_t connectDevice()
     }
     portClose();
     return NO_DEVICE_DETECTED;
+}
+
+void restrictToConverter(std::string_view serial)
+{
+    onlyConverterSerial.assign(serial);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 struct DeviceListEntry;
 
@@ -13,6 +14,11 @@ extern const DeviceListEntry* selectedEntry;
 // order; on 0 the port is open at 115200 baud and selectedEntry is set. Returns 0, 4, 6, 7
 // or 8. A device reporting more blocks than the firmware image holds counts as not answering.
 std::uint8_t connectDevice();
+
+// Limits the identification to the converter with this serial: only its ports are opened
+// and only the device list entries naming it are tried (no such converter present: 7).
+// Empty: every listed converter, as by default. Set it before the worker starts.
+void restrictToConverter(std::string_view serial);
 
 // The whole update: identification, firmware load, blank check or erase, program mode,
 // write pass, the device's check, checksum comparison, verify pass. Every end stores its

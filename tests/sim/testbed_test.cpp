@@ -108,6 +108,31 @@ TEST_F(TestbedTest, PulledCableHangsUpTheLineAndRemovesTheConverter) {
 
 }
 
+// Every converter has a unit; a --unit has its own options, the first --converter's unit the
+// options outside any --unit.
+TEST_F(TestbedTest, EachUnitServesItsOwnOptionsBehindItsConverter) {
+    const fs::path first = dir_ / "first.bin";
+    const fs::path second = dir_ / "second.bin";
+    const RunResult r = run(std::string(VF_TESTBED) + " --end-address 07FF --memory-out " + first.string() +
+                            " --converter AAAA0001 --unit BBBB0002 --end-address 0FFF --old-firmware --memory-out " +
+                            second.string() + " -- sh -c '" + SCRIPT_HOST + " update /dev/ttyUSB1 && " + SCRIPT_HOST +
+                            " update /dev/ttyUSB0'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readFile(first).size(), 0x800u);
+    const std::string bytes = readFile(second);
+    ASSERT_EQ(bytes.size(), 0x1000u);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[1]), 13u);   // the script's image, written over old firmware
+    EXPECT_NE(r.output.find("[vf-testbed] AAAA0001: frames"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("[vf-testbed] BBBB0002: frames"), std::string::npos) << r.output;
+    // Options outside --unit with no --converter to take them: refused.
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --unit BBBB0002 --end-address 0FFF -- true").status, 0);
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --end-address 0FFF --unit BBBB0002 -- true").status, 70);
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --unit BBBB0002 --fault refuse-write-block=99 -- true").status, 0);
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --unit BBBB0002 --end-address 0FFF --fault refuse-write-block=99 -- true")
+                  .status,
+              70);   // block 99 lies beyond that unit's 16 blocks
+}
+
 TEST_F(TestbedTest, ProtocolViolationGivesStatus99) {
     // A host that writes a frame with a wrong checksum on a line it never configured.
     const RunResult r = run(std::string(VF_TESTBED) +

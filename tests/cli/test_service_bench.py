@@ -1,0 +1,324 @@
+"""varnoflex-cli on a service bench: several units behind their own emulated converters
+(vf-testbed --unit), --serial, --all with its summary, exit status and JSON report, --trace
+against what the simulated unit recorded, and Ctrl-C during --all. Every run happens in a
+temporary copy of the sample data set.
+
+Environment: VF_CLI, VF_TESTBED, VF_SAMPLE_DIR, VF_IMAGE_TOOL (as for test_cli.py).
+"""
+import datetime
+import importlib.util
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+
+import pytest
+
+CLI = os.environ["VF_CLI"]
+TESTBED = os.environ["VF_TESTBED"]
+SAMPLE = os.environ["VF_SAMPLE_DIR"]
+IMAGE_TOOL = os.environ["VF_IMAGE_TOOL"]
+TIMEOUT_S = 180
+MEMORY_BYTES = 131072                # the simulated unit's default range: 512 blocks
+
+# The sample list's three entries and a fourth one for a test rig, in converter order.
+UNITS = [
+    ("FTVF2Q7K", "VX-58 Pro", "Lumetra LX", "2.14", "VX58PRO_V214.hex"),
+    ("FTVF8H3N", "VX-36 Compact", "Korin KM", "1.07", "VX36C_V107.hex"),
+    ("FTVF5M9R", "VX-44 Macro Ring", "Lumetra LX", "3.02", "VX44MR_V302.hex"),
+    ("FTVF0TST", "VX-90 Test", "Test Rig", "9.99", "VX58PRO_V214.hex"),
+]
+EXIT_USAGE = 64
+
+
+def load_image_tool():
+    module_source = importlib.util.spec_from_file_location("vf_image", IMAGE_TOOL)
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
+    return module
+
+
+vf_image = load_image_tool()
+
+
+@pytest.fixture
+def data(tmp_path):
+    for name in os.listdir(SAMPLE):
+        if name.endswith((".ovk", ".hex")):
+            shutil.copy(os.path.join(SAMPLE, name), tmp_path)
+    # The storage encoding exchanges the halves of every byte: the same step both ways.
+    listed = vf_image.decode_storage((tmp_path / "devicelist.ovk").read_bytes())
+    listed += b"#VX-90 Test,Test Rig,FTVF0TST,9.99,VX58PRO_V214.hex\r\n"
+    (tmp_path / "devicelist.ovk").write_bytes(vf_image.decode_storage(listed))
+    return tmp_path
+
+
+def environment():
+    return {k: v for k, v in os.environ.items() if not k.startswith(("LC_", "LANG"))}
+
+
+def run_cli(cwd, testbed, *args):
+    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", *args]
+    return subprocess.run(command, cwd=cwd, env=environment(), stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=TIMEOUT_S)
+
+
+def image_of(firmware):
+    return bytes(vf_image.image_from_file(os.path.join(SAMPLE, firmware))[:MEMORY_BYTES])
+
+
+def summary_rows(stdout):
+    """The rows of the summary table after its heading, split on runs of two spaces or more."""
+    lines = stdout.splitlines()
+    heading = next(i for i, line in enumerate(lines) if line.startswith("Serial  "))
+    assert re.split(r"\s{2,}", lines[heading]) == ["Serial", "Port", "Model", "Version", "Result"]
+    rows = []
+    for line in lines[heading + 1:]:
+        if not line.strip():
+            break
+        rows.append(re.split(r"\s{2,}", line))
+    return rows
+
+
+def parse_time(text):
+    assert text.endswith("Z")
+    return datetime.datetime.fromisoformat(text[:-1] + "+00:00")
+
+
+def test_all_updates_four_units_and_one_failure_stops_no_other(data):
+    testbed = []
+    for index, (serial, *_rest) in enumerate(UNITS):
+        testbed += ["--unit", serial, "--memory-out", f"memory{index}.bin", "--record", f"record{index}.txt"]
+        if index == 2:
+            testbed += ["--fault", "refuse-write-block=100"]
+    result = run_cli(data, testbed, "--all", "--json", "report.json")
+    assert result.returncode == 12, result.stdout + result.stderr
+
+    for index, (serial, _model, _target, _version, firmware) in enumerate(UNITS):
+        memory = (data / f"memory{index}.bin").read_bytes()
+        assert (memory == image_of(firmware)) == (index != 2), serial
+
+    rows = summary_rows(result.stdout)
+    assert rows == [
+        ["FTVF2Q7K", "/dev/ttyUSB0", "VX-58 Pro", "2.14", "finished"],
+        ["FTVF8H3N", "/dev/ttyUSB1", "VX-36 Compact", "1.07", "finished"],
+        ["FTVF5M9R", "/dev/ttyUSB2", "VX-44 Macro Ring", "3.02", "failed: 12 ERROR_WRITE_BLOCK"],
+        ["FTVF0TST", "/dev/ttyUSB3", "VX-90 Test", "9.99", "finished"],
+    ]
+    # Not a terminal: progress lines per unit, every 10 %, through both passes.
+    for serial, *_rest in UNITS:
+        assert f"{serial} /dev/ttyUSB{[u[0] for u in UNITS].index(serial)}: Writing 10 %" in result.stdout
+    assert "FTVF0TST /dev/ttyUSB3: Verifying 100 %" in result.stdout
+    assert "FTVF5M9R /dev/ttyUSB2: Writing 50 %" not in result.stdout   # it stopped at block 100
+
+    report = json.loads((data / "report.json").read_text())
+    assert report["interrupted"] is False
+    units = report["units"]
+    assert [u["serial"] for u in units] == [u[0] for u in UNITS]
+    for index, unit in enumerate(units):
+        serial, model, target, version, firmware = UNITS[index]
+        assert unit["port"] == f"/dev/ttyUSB{index}"
+        assert unit["entry"] == {"model": model, "target": target, "version": version, "firmwareFile": firmware}
+        start, end = parse_time(unit["start"]), parse_time(unit["end"])
+        assert start <= end
+        assert unit["durationSeconds"] == pytest.approx((end - start).total_seconds(), abs=0.002)
+        record = (data / f"record{index}.txt").read_text().splitlines()
+        # The bytes each way, against what the unit itself saw and sent.
+        sent_by_unit = sum(len(line.split()) - 1 for line in record if line.startswith("sent "))
+        assert unit["bytesReceived"] == sent_by_unit
+        if index == 2:
+            assert unit["result"] == {"code": 12, "name": "ERROR_WRITE_BLOCK"}
+            assert unit["stored"] == [{"code": 12, "name": "ERROR_WRITE_BLOCK"}]
+            assert unit["exitStatus"] == 12
+            assert (unit["blocksWritten"], unit["blocksVerified"]) == (100, 0)
+        else:
+            assert unit["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"}
+            assert [c["code"] for c in unit["stored"]] == [22, 23]
+            assert unit["exitStatus"] == 0
+            assert (unit["blocksWritten"], unit["blocksVerified"]) == (512, 512)
+            assert unit["bytesSent"] > 2 * 512 * 260
+
+    # The same bench again, each unit starting from the memory the first run left: all finish.
+    again = []
+    for index, (serial, *_rest) in enumerate(UNITS):
+        again += ["--unit", serial, "--memory-in", f"memory{index}.bin", "--memory-out", f"again{index}.bin"]
+    second = run_cli(data, again, "--all", "--json", "again.json")
+    assert second.returncode == 0, second.stdout + second.stderr
+    assert [row[4] for row in summary_rows(second.stdout)] == ["finished"] * 4
+    for index, (_serial, _model, _target, _version, firmware) in enumerate(UNITS):
+        assert (data / f"again{index}.bin").read_bytes() == image_of(firmware)
+    codes = [[c["code"] for c in u["stored"]] for u in json.loads((data / "again.json").read_text())["units"]]
+    assert codes == [[22, 23]] * 4   # memory not blank: erased without a code of its own
+
+
+def test_serial_picks_its_unit_and_opens_no_other_port(data):
+    testbed = []
+    for index, (serial, *_rest) in enumerate(UNITS[:3]):
+        testbed += ["--unit", serial, "--memory-out", f"memory{index}.bin", "--record", f"record{index}.txt"]
+    result = run_cli(data, testbed, "--serial", "FTVF8H3N", "--trace", "trace.txt")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "varnoflex   VX-36 Compact   for   Korin KM" in result.stdout.splitlines()
+    assert (data / "memory1.bin").read_bytes() == image_of("VX36C_V107.hex")
+    for index in (0, 2):
+        record = (data / f"record{index}.txt").read_text().splitlines()
+        # Only the testbed's own note of the lines at start: the port was never opened.
+        assert [line for line in record if not line.startswith("summary")] == ["modem lines DTR=1 RTS=1"], record
+        assert (data / f"memory{index}.bin").read_bytes() == b"\xff" * MEMORY_BYTES
+    opened = [line.split()[2] for line in (data / "trace.txt").read_text().splitlines() if line.split()[1] == "open"]
+    assert opened == ["/dev/ttyUSB1"]
+
+
+def test_serial_without_converter_or_entry(data):
+    units = ["--unit", "FTVF2Q7K", "--unit", "FTVF8H3N"]
+    # Listed, but no such converter is present: the identification ends with 7.
+    absent = run_cli(data, units, "--serial", "FTVF5M9R", "--json", "report.json")
+    assert absent.returncode == 7, absent.stdout + absent.stderr
+    assert "Errorcode: ERROR_NO_DRIVER_ENTRY !" in absent.stdout
+    unit = json.loads((data / "report.json").read_text())["units"][0]
+    assert (unit["serial"], unit["port"], unit["entry"]) == ("FTVF5M9R", None, None)
+    assert unit["result"] == {"code": 7, "name": "ERROR_NO_DRIVER_ENTRY"}
+
+    # No device list entry names it: bad input, before anything is opened.
+    unlisted = run_cli(data, units, "--serial", "ZZQ91X0B")
+    assert unlisted.returncode == EXIT_USAGE
+    assert "no device list entry names the converter ZZQ91X0B" in unlisted.stderr
+    assert "varnoflex   " not in unlisted.stdout
+    for bad in ("FTVF2Q7", "FTVF2Q7K9", "FTVF 2Q7"):
+        assert run_cli(data, units, "--serial", bad).returncode == EXIT_USAGE, bad
+    assert run_cli(data, units, "--serial", "FTVF2Q7K", "--all").returncode == EXIT_USAGE
+
+
+def trace_events(path):
+    """(direction, bytes) of every write and complete read in the trace; a data block as
+    its head and its last two bytes."""
+    events = []
+    for line in path.read_text().splitlines():
+        fields = line.split(None, 2)
+        if fields[1] not in ("write", "read") or ":" not in fields[2]:
+            continue
+        count, _, hex_text = fields[2].partition(": ")
+        hex_text = hex_text.replace(" [256 data bytes]", "")
+        events.append((fields[1], count, bytes.fromhex(hex_text)))
+    return events
+
+
+def record_frames(path):
+    """What the unit received, frame by frame (data blocks as head and last two bytes), and
+    all it sent, as one byte string."""
+    received, sent = [], b""
+    for line in path.read_text().splitlines():
+        if line == "wake byte 00":
+            received.append(b"\x00")
+        elif line.startswith("frame "):
+            received.append(bytes.fromhex(line[len("frame "):line.rindex(" at ")]))
+        elif line.startswith("block "):
+            head, tail = line.split(": ", 1)[1].split(" ... ")
+            received.append(bytes.fromhex(head)[:2] + bytes.fromhex(tail))
+        elif line.startswith("sent "):
+            sent += bytes.fromhex(line[len("sent "):])
+    return received, sent
+
+
+@pytest.mark.parametrize("fault", [None, "refuse-write-block=7"])
+def test_trace_matches_what_the_unit_recorded(data, fault):
+    testbed = ["--end-address", "7FFF", "--record", "record.txt"] + (["--fault", fault] if fault else [])
+    result = run_cli(data, testbed, "--trace", "trace.txt")
+    assert result.returncode == (12 if fault else 0), result.stdout + result.stderr
+    events = trace_events(data / "trace.txt")
+    writes = [b for direction, _count, b in events if direction == "write"]
+    reads = b"".join(b for direction, _count, b in events if direction == "read")
+    received, sent = record_frames(data / "record.txt")
+    assert len(writes) == len(received)
+    assert writes == received
+    assert reads == sent
+    text = (data / "trace.txt").read_text()
+    assert "speed 115200" in text and "wait 200 ms" in text and " close" in text
+    assert re.search(r"^\s+\d+\.\d{3} write 260: 02 00 \[256 data bytes\] [0-9A-F]{2} 17$", text, re.M)
+
+
+def test_trace_shows_where_the_unit_stopped_answering(data):
+    result = run_cli(data, ["--end-address", "0FFF", "--fault", "no-final-ack"], "--trace", "trace.txt")
+    assert result.returncode == 13, result.stdout + result.stderr
+    lines = (data / "trace.txt").read_text().splitlines()
+    # The last block is written with the end byte 03, then five reads of the ack come to nothing.
+    last_block = max(i for i, line in enumerate(lines) if "[256 data bytes]" in line)
+    assert lines[last_block].endswith(" 03")
+    shortfalls = [line for line in lines[last_block:] if re.search(r" read 0 of 5, \S", line)]
+    assert len(shortfalls) == 5
+
+
+def test_json_on_standard_output(data):
+    result = run_cli(data, ["--end-address", "0FFF"], "--json", "-")
+    assert result.returncode == 0, result.stdout + result.stderr
+    report = json.loads(result.stdout)   # nothing else on standard output
+    unit = report["units"][0]
+    assert (unit["serial"], unit["port"]) == ("FTVF2Q7K", "/dev/ttyUSB0")
+    assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16)
+    assert "Update successful finished !" in result.stderr
+
+
+def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
+    testbed = []
+    for index, (serial, *_rest) in enumerate(UNITS[:3]):
+        testbed += ["--unit", serial, "--pace", "--memory-out", f"memory{index}.bin"]
+    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "report.json"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    seen = set()
+    output = []
+    for line in process.stdout:   # waits for lines, not for time
+        output.append(line)
+        match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
+        if match:
+            seen.add(match.group(1))
+        if len(seen) == 3:
+            break
+    process.send_signal(signal.SIGINT)   # the testbed passes it on to varnoflex-cli
+    rest, errors = process.communicate(timeout=TIMEOUT_S)
+    stdout = "".join(output) + rest
+    assert process.returncode == 130, stdout + errors
+    assert [row[4] for row in summary_rows(stdout)] == ["unfinished"] * 3
+    for index, (serial, *_rest) in enumerate(UNITS[:3]):
+        assert (f"{serial} /dev/ttyUSB{index}: update interrupted; the unit's memory is partly written. "
+                "Start download again !") in stdout
+        memory = (data / f"memory{index}.bin").read_bytes()
+        assert memory != b"\xff" * MEMORY_BYTES and memory != image_of(UNITS[index][4])
+    report = json.loads((data / "report.json").read_text())
+    assert report["interrupted"] is True
+    assert [(u["serial"], u["unfinished"], u["memoryPartlyWritten"]) for u in report["units"]] == [
+        (u[0], True, True) for u in UNITS[:3]]
+
+
+def test_all_on_a_terminal_redraws_one_line_per_unit(data):
+    import pty
+    master, slave = pty.openpty()
+    command = [TESTBED, "--unit", "FTVF2Q7K", "--end-address", "3FFF", "--unit", "FTVF8H3N", "--end-address", "3FFF",
+               "--", CLI, "-y", "--language", "en", "--all"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL, stdout=slave,
+                               stderr=subprocess.PIPE)
+    os.close(slave)
+    output = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:   # the terminal's other side is closed: the program has ended
+            break
+        if not chunk:
+            break
+        output += chunk
+    process.wait(timeout=TIMEOUT_S)
+    os.close(master)
+    assert process.returncode == 0, output.decode(errors="replace")
+    text = output.decode()
+    # The two unit lines are drawn once, then redrawn in place: up two lines, each line cleared.
+    redraws = text.split("\x1b[2A")
+    assert len(redraws) > 3
+    last = redraws[-1].split("\r\n\r\n")[0]
+    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF2Q7K /dev/ttyUSB0: finished", "\r\x1b[KFTVF8H3N /dev/ttyUSB1: finished"]
+    # No plain progress line of its own: every state is shown inside a redraw.
+    assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
+               if "Writing" in line)
+    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact  1.07     finished" in text

@@ -289,9 +289,9 @@ bool portRead(std::span<std::uint8_t> buffer) {
         noteFailure(EBADF);
         return false;
     }
-    useFineTimerSlack();
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReadTotalTimeoutMs);
     std::size_t received = 0;
+    useFineTimerSlack();
     while (received < buffer.size()) {
         wakeReaderAfter(buffer.size() - received);
         pollfd pfd{port.get(), POLLIN, 0};

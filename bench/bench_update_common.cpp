@@ -136,6 +136,12 @@ bool readTraffic(const fs::path& record, LineTraffic& traffic)
             fastLine = true;
         } else if (line.rfind("sent ", 0) == 0) {
             (fastLine ? traffic.unitToHostFast : traffic.unitToHostSlow) += countHexBytes(line.substr(5));
+        } else if (line.rfind("pacing: ", 0) == 0) {
+            int frames = 0;
+            double lateMs = 0;
+            if (std::sscanf(line.c_str(), "pacing: %d frames, unit late by %lf ms", &frames, &lateMs) == 2) {
+                traffic.unitLateSeconds = lateMs / 1000.0;
+            }
         }
     }
     return traffic.commandFrames > 0;
@@ -168,7 +174,17 @@ void printRow(const char* label, int run, const Row& row, bool paced)
                 paced ? "" : " (pauses only: the unit is not paced)");
     std::printf("  measured wall:     %.4f s\n", row.figures.wallSeconds);
     std::printf("  wall / floor:      %.4f\n", row.ratio());
+    if (traffic.unitLateSeconds >= 0) {
+        std::printf("  unit's own lateness against its pacing: %.4f s\n", traffic.unitLateSeconds);
+        std::printf("  host: (wall - unit's lateness) / floor: %.4f\n", row.hostRatio());
+    }
     std::printf("  CPU (user+sys):    %.4f s = %.2f %% of wall\n", row.figures.cpuSeconds, row.cpuPercent());
+    // The machine is shared: the load beside the figures says how quiet the run was.
+    std::ifstream loadFile("/proc/loadavg");
+    std::string load;
+    if (loadFile >> load) {
+        std::printf("  load average (1 min) after the run: %s\n", load.c_str());
+    }
     std::fflush(stdout);
 }
 

@@ -30,6 +30,9 @@ struct LineTraffic {
     long unitToHostSlow = 0, unitToHostFast = 0;
     int commandFrames = 0, blockFrames = 0;
     int blankChecks = 0, erases = 0;
+    // The paced unit's own lateness against its pacing (its "pacing:" line), which the host
+    // had to wait for; negative when the record has no such line.
+    double unitLateSeconds = -1;
 };
 bool readTraffic(const std::filesystem::path& record, LineTraffic& traffic);
 
@@ -42,6 +45,12 @@ struct Row {
     double pauseSeconds = 0;
     double floorSeconds = 0;   // wire time (when paced) plus pauses
     double ratio() const { return figures.wallSeconds / floorSeconds; }
+    // The host's own figure: the wall time less the unit's lateness, against the floor.
+    // The plain ratio when the unit reported none.
+    double hostRatio() const {
+        const double unitLate = traffic.unitLateSeconds > 0 ? traffic.unitLateSeconds : 0.0;
+        return (figures.wallSeconds - unitLate) / floorSeconds;
+    }
     double cpuPercent() const { return 100.0 * figures.cpuSeconds / figures.wallSeconds; }
 };
 Row makeRow(const InnerFigures& figures, const LineTraffic& traffic, bool paced);

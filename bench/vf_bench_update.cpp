@@ -15,6 +15,9 @@
 // Both read the unit's record of every byte that crossed the line for the floor.
 // --no-pace lets the unit answer at once: the floor is then the pauses alone, and what is
 // left over is the host's and the line's own overhead (sleeps that run long, wake-ups).
+// A paced unit also reports how late it was against its own pacing (frames taken up after
+// their last bit, replies handed to the line after their wire time); the host waited for
+// that too, so each row also gives the host's figure with the unit's lateness taken out.
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,17 +118,35 @@ void printSummary(const char* label, const std::vector<bench::Row>& rows)
     if (rows.size() < 2) {
         return;
     }
-    double ratioSum = 0, cpuSum = 0;
-    double ratioLow = rows.front().ratio(), ratioHigh = ratioLow;
-    for (const bench::Row& row : rows) {
-        ratioSum += row.ratio();
+    // Lowest, mean and highest of one figure over the rows.
+    struct Spread {
+        double low = 0, sum = 0, high = 0;
+        void add(double value, bool first) {
+            low = first ? value : std::min(low, value);
+            high = first ? value : std::max(high, value);
+            sum += value;
+        }
+    };
+    Spread ratio, host, unitLate;
+    double cpuSum = 0;
+    bool unitReported = true;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bench::Row& row = rows[i];
+        ratio.add(row.ratio(), i == 0);
+        host.add(row.hostRatio(), i == 0);
+        unitLate.add(row.traffic.unitLateSeconds, i == 0);
         cpuSum += row.cpuPercent();
-        ratioLow = std::min(ratioLow, row.ratio());
-        ratioHigh = std::max(ratioHigh, row.ratio());
+        unitReported = unitReported && row.traffic.unitLateSeconds >= 0;
     }
     const double count = static_cast<double>(rows.size());
     std::printf("%s, %zu runs: wall / floor %.4f lowest, %.4f mean, %.4f highest; CPU %.2f %% of wall (mean)\n",
-                label, rows.size(), ratioLow, ratioSum / count, ratioHigh, cpuSum / count);
+                label, rows.size(), ratio.low, ratio.sum / count, ratio.high, cpuSum / count);
+    if (unitReported) {
+        std::printf("%s, %zu runs: unit's own lateness %.4f s lowest, %.4f s mean, %.4f s highest\n", label,
+                    rows.size(), unitLate.low, unitLate.sum / count, unitLate.high);
+        std::printf("%s, %zu runs: host (wall - unit's lateness) / floor %.4f lowest, %.4f mean, %.4f highest\n",
+                    label, rows.size(), host.low, host.sum / count, host.high);
+    }
 }
 
 void usage()

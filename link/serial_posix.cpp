@@ -1,6 +1,8 @@
 // The serial port to the flash unit on Linux and other POSIX systems: a tty device opened
 // for exclusive use, set to raw 8N1 without flow control through termios, with DTR off and
-// RTS on, read and written through poll() under fixed time limits.
+// RTS on, read and written through ppoll() under fixed time limits. Waits end at absolute
+// CLOCK_MONOTONIC deadlines on a thread with a small timer slack, and a read lets the line
+// wake it once, when every byte it waits for is there, not once per byte.
 #include "link/serial.h"
 #include "link/port_observer.h"
 
@@ -8,7 +10,9 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/serial.h>
@@ -18,8 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-#include <thread>
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,15 @@ using Clock = std::chrono::steady_clock;
 constexpr std::string_view kDevicePrefix = "/dev/";
 constexpr const char* kPortByNumberPathFormat = "/dev/ttyUSB%d";
 constexpr int kFirstFreeDescriptor = 3;   // 0, 1 and 2 are the standard streams
+
+// The kernel lets a sleeping thread's timer fire up to its timer slack late (50 us by
+// default) to bunch wake-ups together. Each frame waits its pause and then its reply, so
+// that lateness would be paid twice per frame over a thousand frames; the thread that talks
+// to the port asks for far less.
+constexpr unsigned long kPortThreadTimerSlackNs = 1000;
+
+// The most a tty will wait for before it wakes a reader (VMIN is one byte wide).
+constexpr std::size_t kMaxLineMinimumBytes = 255;
 
 // Owns one file descriptor; closing happens in one place.
 class FileDescriptor {
@@ -56,6 +68,9 @@ private:
 // The one port of the process and the description of its last failure.
 FileDescriptor port;
 std::string lastErrorText;
+// The VMIN the port's line has now: how many bytes must have come before poll reports it
+// readable. Set to 1 with the other line settings, changed only when a read needs another.
+cc_t lineMinimumBytes = 1;
 
 void noteFailure(int error) {
     lastErrorText = std::strerror(error);
@@ -124,6 +139,7 @@ void applyLineSettings(int fd) {
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
+    lineMinimumBytes = 1;
     ::cfsetispeed(&settings, B9600);
     ::cfsetospeed(&settings, B9600);
     ::tcsetattr(fd, TCSANOW, &settings);
@@ -150,12 +166,58 @@ void requestLowLatency(int fd) {
 #endif
 }
 
-// Milliseconds until deadline for poll(), rounded up so that poll never wakes just before
-// the deadline and then polls again with nothing to wait for.
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return 0;
-    return left > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(left);
+// Gives the calling thread the small timer slack above, once per thread.
+void useFineTimerSlack() {
+    thread_local bool done = false;
+    if (done) return;
+    ::prctl(PR_SET_TIMERSLACK, kPortThreadTimerSlackNs, 0, 0, 0);
+    done = true;
+}
+
+timespec toTimespec(std::chrono::nanoseconds duration) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(duration);
+    return timespec{static_cast<time_t>(seconds.count()), static_cast<long>((duration - seconds).count())};
+}
+
+// Time left until deadline for ppoll, to the nanosecond (none left: zero).
+timespec remainingTime(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+    return toTimespec(std::max(left, std::chrono::nanoseconds::zero()));
+}
+
+// Sleeps until the absolute CLOCK_MONOTONIC time deadline (steady_clock's clock on Linux);
+// a signal does not shorten the wait.
+void sleepUntil(Clock::time_point deadline) {
+    const timespec until = toTimespec(deadline.time_since_epoch());
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+// Lets the tty report the port readable only once count bytes have come (VMIN; VTIME stays
+// 0), so that a reply arriving byte by byte wakes its reader once. Reads stay non-blocking
+// and return whatever has come, so a shortfall is still seen at the deadline. On a line
+// that refuses the change, poll reports every byte as before.
+void wakeReaderAfter(std::size_t count) {
+    const cc_t wanted = static_cast<cc_t>(std::clamp<std::size_t>(count, 1, kMaxLineMinimumBytes));
+    if (wanted == lineMinimumBytes) return;
+    termios settings{};
+    if (::tcgetattr(port.get(), &settings) != 0) return;
+    settings.c_cc[VMIN] = wanted;
+    if (::tcsetattr(port.get(), TCSANOW, &settings) == 0) lineMinimumBytes = wanted;
+}
+
+// Takes what has come without waiting: the bytes before a shortfall or a hang-up.
+void readWhatHasCome(std::span<std::uint8_t> buffer, std::size_t& received) {
+    while (received < buffer.size()) {
+        const ssize_t n = ::read(port.get(), buffer.data() + received, buffer.size() - received);
+        if (n > 0) {
+            received += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -255,9 +317,12 @@ bool portRead(std::span<std::uint8_t> buffer) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReadTotalTimeoutMs);
     std::size_t received = 0;
     const ReadReport report(buffer, received);
+    useFineTimerSlack();
     while (received < buffer.size()) {
+        wakeReaderAfter(buffer.size() - received);
         pollfd pfd{port.get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, remainingMs(deadline));
+        const timespec timeout = remainingTime(deadline);
+        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             noteFailure(errno);
@@ -265,13 +330,19 @@ bool portRead(std::span<std::uint8_t> buffer) {
         }
         if (ready == 0) {
             if (Clock::now() >= deadline) {
+                // Too few bytes came in time; those that did stay in the buffer.
+                readWhatHasCome(buffer, received);
+                if (received == buffer.size()) return true;
                 noteFailure(ETIMEDOUT);
                 return false;
             }
             continue;
         }
         if ((pfd.revents & POLLIN) == 0) {
-            // Hung up or failed with nothing left to read (a pulled cable): no byte will come.
+            // Hung up or failed (a pulled cable): no further byte will come. Whatever the line
+            // still holds is taken; a hang-up has usually discarded it already.
+            readWhatHasCome(buffer, received);
+            if (received == buffer.size()) return true;
             noteFailure((pfd.revents & POLLNVAL) != 0 ? EBADF : EIO);
             return false;
         }
@@ -329,7 +400,8 @@ bool portWrite(std::span<const std::uint8_t> data) {
             return false;
         }
         pollfd pfd{port.get(), POLLOUT, 0};
-        const int ready = ::poll(&pfd, 1, remainingMs(deadline));
+        const timespec timeout = remainingTime(deadline);
+        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) {
             noteFailure(errno);
             return false;
@@ -344,7 +416,9 @@ bool portWrite(std::span<const std::uint8_t> data) {
 
 void waitMs(int milliseconds) {
     noteWait(milliseconds);
-    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    if (milliseconds <= 0) return;
+    useFineTimerSlack();
+    sleepUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
 }
 
 std::string portLastErrorText() {

@@ -5,6 +5,7 @@
 #include "link/port_observer.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,42 @@ static_assert(sizeof(DCB) == kSettingsRecordSize, "DCB must be the 28-byte setti
 constexpr DWORD kReadIntervalTimeoutMs = 0;
 constexpr DWORD kReadTotalTimeoutMultiplierMs = 0;
 constexpr DWORD kWriteTotalTimeoutConstantMs = 0;
+
+// Windows 10 1803 and later: a waitable timer that ends its wait within a fraction of a
+// millisecond, whatever the system timer's tick.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+constexpr LONGLONG kTimerUnitsPerMs = 10000;   // waitable timers count in 100 ns
+constexpr UINT kFallbackTimerResolutionMs = 1;
+
+// The timer a thread's waits use, closed when the thread ends; none where the system has no
+// high-resolution timers.
+class WaitTimer {
+public:
+    WaitTimer()
+        : handle_(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                         TIMER_ALL_ACCESS)) {}
+    WaitTimer(const WaitTimer&) = delete;
+    WaitTimer& operator=(const WaitTimer&) = delete;
+    ~WaitTimer()
+    {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+
+    // Waits milliseconds; false when the timer could not do it.
+    bool wait(int milliseconds)
+    {
+        if (handle_ == nullptr) return false;
+        LARGE_INTEGER due{};
+        due.QuadPart = -kTimerUnitsPerMs * milliseconds;   // negative: relative to now
+        return SetWaitableTimer(handle_, &due, 0, nullptr, nullptr, FALSE) &&
+               WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE handle_;
+};
 
 // The one port of the process; INVALID_HANDLE_VALUE while it is closed.
 HANDLE portHandle = INVALID_HANDLE_VALUE;
@@ -183,10 +220,21 @@ bool portWrite(std::span<const std::uint8_t> data)
     return writeDone != FALSE;
 }
 
+// Sleep ends at a tick of the system timer, 15.6 ms apart unless some program asked for
+// less, which would turn every 5 ms pause before a frame into as much as 15.6 ms. The
+// high-resolution timer avoids that; without one, the process asks for 1 ms ticks once.
 void waitMs(int milliseconds)
 {
     noteWait(milliseconds);
-    Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+    if (milliseconds <= 0) {
+        Sleep(0);
+        return;
+    }
+    thread_local WaitTimer timer;
+    if (timer.wait(milliseconds)) return;
+    static const bool finerTicks = timeBeginPeriod(kFallbackTimerResolutionMs) == TIMERR_NOERROR;
+    (void)finerTicks;
+    Sleep(static_cast<DWORD>(milliseconds));
 }
 
 std::string portLastErrorText()

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <poll.h>
 #include <set>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -38,6 +39,13 @@ constexpr std::size_t kInfoFixedBytes = 9;        // d0..d6 and the two trailing
 constexpr std::size_t kLongInfoLength = 120;
 constexpr int kBitsPerByte = 10;                  // start bit, 8 data bits, stop bit
 constexpr int kPollSliceMs = 50;                  // how often serve looks at its stop flag
+// The serving thread's timer slack: the kernel may fire its timers this late (50 us by
+// default), which would make every paced byte and frame end late by as much.
+constexpr unsigned long kServeTimerSlackNs = 1000;
+// ppoll may end a timeout up to 1/1000 of it late (1/200 for a thread with a positive nice
+// value); a paced wake-up asks for this much less and waits out the rest in a second, short
+// ppoll whose own lateness is then negligible.
+constexpr long long kPollLatenessDivisor = 200;
 constexpr int kClosedLineRetryMs = 20;            // pause while no one holds the line open
 constexpr auto kIncompleteFrameTimeout = std::chrono::milliseconds(1000);
 constexpr std::array<std::uint8_t, 4> kSpeedParameter = {0x02, 0x00, 0x00, 0x05};
@@ -150,6 +158,12 @@ std::uint8_t oldFirmwareByte(std::size_t address) {
 
 }  // namespace
 
+Clock::duration simWireTime(std::size_t bytes, std::uint32_t baud) {
+    if (baud == 0) return Clock::duration::zero();
+    const auto bits = static_cast<long long>(bytes) * kBitsPerByte;
+    return std::chrono::nanoseconds((bits * 1'000'000'000LL + baud / 2) / baud);
+}
+
 struct SimulatedUnit::Impl {
     SimOptions options;
     std::uint32_t endAddress = 0;
@@ -202,6 +216,15 @@ struct SimulatedUnit::Impl {
     Clock::time_point lastByteAt{};
     Clock::time_point lineFreeAt{};    // when the unit's last sent byte has left the wire
     std::uint32_t lastSeenBaud = 0;
+    // The unit's own lateness against its pacing, added up: frames taken up after their
+    // wire time, replies handed to the line after theirs. The host waits for both, so a
+    // benchmark takes them out of its own time.
+    struct PacingLateness {
+        int frames = 0;
+        Clock::duration frameEnds{};
+        Clock::duration replies{};
+        Clock::duration longest{};
+    } pacing;
     // Modem lines reported by the transport: bit 0 known, bit 1 DTR, bit 2 RTS.
     std::atomic<int> modemLines{0};
 
@@ -278,16 +301,14 @@ struct SimulatedUnit::Impl {
 
     // ---- sending ----
 
-    Clock::duration byteTime() const {
-        return std::chrono::microseconds(1000000LL * kBitsPerByte / unitBaud);
-    }
+    Clock::duration wireTime(std::size_t bytes) const { return simWireTime(bytes, unitBaud); }
 
+    // Sleeps until the absolute CLOCK_MONOTONIC time when (steady_clock's clock on Linux).
     static void sleepUntil(Clock::time_point when) {
-        const auto now = Clock::now();
-        if (when <= now) return;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
-        timespec pause{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+        const auto sinceEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
+        const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+        const timespec until{static_cast<time_t>(seconds.count()), static_cast<long>((sinceEpoch - seconds).count())};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
         }
     }
 
@@ -320,23 +341,26 @@ struct SimulatedUnit::Impl {
             writeRaw(bytes);
             return;
         }
-        // Each byte reaches the host when its ten bits have crossed the line.
-        const auto perByte = byteTime();
-        Clock::time_point clock = std::max(Clock::now(), lineFreeAt);
+        // Each byte reaches the host when its ten bits have crossed the line: byte k (from 1)
+        // of the reply is due wireTime(k) after the reply's start.
+        const Clock::time_point start = std::max(Clock::now(), lineFreeAt);
         std::size_t offset = 0;
+        Clock::time_point lastWriteAt = start;
         while (offset < bytes.size()) {
             const auto now = Clock::now();
             std::size_t due = offset;
-            while (due < bytes.size() && clock + perByte * static_cast<int>(due - offset + 1) <= now) ++due;
+            while (due < bytes.size() && start + wireTime(due + 1) <= now) ++due;
             if (due > offset) {
                 writeRaw(bytes.subspan(offset, due - offset));
-                clock += perByte * static_cast<int>(due - offset);
                 offset = due;
+                lastWriteAt = now;
                 continue;
             }
-            sleepUntil(clock + perByte);
+            sleepUntil(start + wireTime(offset + 1));
         }
-        lineFreeAt = clock;
+        lineFreeAt = start + wireTime(bytes.size());
+        // How much later than its wire time the reply's last byte was handed to the line.
+        pacing.replies += lastWriteAt - lineFreeAt;
     }
 
     void sendAck() { send(statusReply(kAck)); }
@@ -756,12 +780,16 @@ struct SimulatedUnit::Impl {
                 continue;
             }
             if (received.size() < frameSize) return incompleteDeadline();
+            const auto wireEnd = frameStart + wireTime(frameSize);
             if (options.pace) {
-                const auto ready = frameStart + byteTime() * static_cast<int>(frameSize);
-                if (Clock::now() < ready) return ready;
+                const auto now = Clock::now();
+                if (now < wireEnd) return wireEnd;
+                // How much later than the frame's last bit the unit takes it up.
+                pacing.frameEnds += now - wireEnd;
+                pacing.longest = std::max(pacing.longest, now - wireEnd);
+                ++pacing.frames;
             }
             std::vector<std::uint8_t> frame(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(frameSize));
-            const auto wireEnd = frameStart + byteTime() * static_cast<int>(frameSize);
             consume(frameSize);
             if (!received.empty()) frameStart = std::max(frameStart, wireEnd);
             if (first == kSoh) {
@@ -795,6 +823,8 @@ struct SimulatedUnit::Impl {
     void serve(int masterFd, const std::string& slavePath, const std::atomic<bool>& stopFlag) {
         fd = masterFd;
         stop = &stopFlag;
+        const int previousSlackNs = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+        prctl(PR_SET_TIMERSLACK, kServeTimerSlackNs, 0, 0, 0);
         const int flags = fcntl(fd, F_GETFL);
         if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
         // The master's own settings are left alone: on a pty, setting them would set the
@@ -817,7 +847,7 @@ struct SimulatedUnit::Impl {
             auto waitNs = std::chrono::nanoseconds(std::chrono::milliseconds(kPollSliceMs)).count();
             if (wakeAt) {
                 const auto due = std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - Clock::now()).count();
-                waitNs = std::clamp<long long>(due, 0, waitNs);
+                waitNs = std::clamp<long long>(due - due / kPollLatenessDivisor, 0, waitNs);
             }
             const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
             pollfd in{fd, POLLIN, 0};
@@ -848,6 +878,7 @@ struct SimulatedUnit::Impl {
             peekFd = -1;
         }
         if (hungUp) note("hang-up");
+        if (previousSlackNs > 0) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previousSlackNs), 0, 0, 0);
         fd = -1;
         stop = nullptr;
     }
@@ -866,6 +897,19 @@ struct SimulatedUnit::Impl {
                std::to_string(violations.size()) + (hungUp ? ", hung up" : "");
     }
 
+    // "pacing: F frames, unit late by T ms in all: frame ends E ms (at most M ms), replies R ms"
+    // (the update benchmarks read the first two figures)
+    std::string pacingSummary() const {
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "pacing: %d frames, unit late by %.3f ms in all: frame ends %.3f ms (at most %.3f ms), "
+                      "replies %.3f ms",
+                      pacing.frames, ms(pacing.frameEnds + pacing.replies), ms(pacing.frameEnds), ms(pacing.longest),
+                      ms(pacing.replies));
+        return text;
+    }
+
     void finish() {
         if (options.memoryOutFile) {
             std::ofstream out(*options.memoryOutFile, std::ios::binary | std::ios::trunc);
@@ -875,6 +919,7 @@ struct SimulatedUnit::Impl {
             std::ofstream out(*options.recordFile, std::ios::trunc);
             std::lock_guard lock(recordMutex);
             for (const SimEvent& event : events) out << event.text << '\n';
+            if (options.pace) out << pacingSummary() << '\n';
         }
     }
 };

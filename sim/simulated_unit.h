@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <cstdint>
 #include <optional>
@@ -37,7 +38,9 @@ struct SimOptions {
     bool oldFirmware = false;                      // start filled with "older firmware" instead of blank
     std::optional<std::string> memoryOutFile;      // memory written here when serving ends
     std::optional<std::string> recordFile;         // what the unit saw, one line per event
-    bool pace = false;                             // delay every byte by its wire time (10 bits)
+    bool pace = false;                             // delay every byte by its wire time (10 bits);
+                                                   // the record then ends with the unit's own
+                                                   // lateness ("pacing: ...")
     SimFaults faults;
 };
 
@@ -54,6 +57,10 @@ bool checkSimOptions(const SimOptions& options, std::string& error);
 
 // The end address the unit reports with these options (03 FF FF under the big-range fault).
 std::uint32_t simReportedEndAddress(const SimOptions& options);
+
+// The time bytes take on the line at baud: ten bits each (start, eight data, stop), to the
+// nanosecond. A paced unit hands byte k of a reply to the line this long after the reply began.
+std::chrono::steady_clock::duration simWireTime(std::size_t bytes, std::uint32_t baud);
 
 struct SimEvent {
     std::string text;   // e.g. "frame 01 01 00 FF 03 at 9600", "speed 115200", "VIOLATION ..."

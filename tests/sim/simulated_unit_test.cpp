@@ -6,7 +6,11 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -422,6 +426,76 @@ TEST_F(SimulatedUnitTest, ChecksumAndFinalAckFaults) {
     EXPECT_TRUE(update(image, kSmallEnd));
     settle();
     EXPECT_EQ(unit_->completedUpdates(), 1);
+}
+
+// The unit's record, read back once serving has ended: one line per event.
+std::vector<std::string> recordLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string freshRecordPath(const char* name) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      (std::string("vf-sim-test-") + std::to_string(getpid()) + "-" + name);
+    std::filesystem::remove(path);
+    return path.string();
+}
+
+// A paced unit ends its record with its own lateness against its pacing, in the words the
+// update benchmarks read; the five identification frames are all counted.
+TEST_F(SimulatedUnitTest, PacedUnitRecordsItsOwnLateness) {
+    SimOptions options = smallUnit();
+    options.pace = true;
+    options.recordFile = freshRecordPath("paced.txt");
+    start(options);
+    ASSERT_EQ(identify().size(), 9u + options.deviceName.size());
+    settle();
+    const std::vector<std::string> lines = recordLines(*options.recordFile);
+    std::filesystem::remove(*options.recordFile);
+    ASSERT_FALSE(lines.empty());
+    int frames = 0;
+    double lateMs = -1, frameEndsMs = -1, longestMs = -1, repliesMs = -1;
+    ASSERT_EQ(std::sscanf(lines.back().c_str(),
+                          "pacing: %d frames, unit late by %lf ms in all: frame ends %lf ms (at most %lf ms), "
+                          "replies %lf ms",
+                          &frames, &lateMs, &frameEndsMs, &longestMs, &repliesMs),
+              5)
+        << lines.back();
+    EXPECT_EQ(frames, 5);
+    EXPECT_GE(frameEndsMs, 0.0);
+    EXPECT_GE(repliesMs, 0.0);
+    EXPECT_NEAR(lateMs, frameEndsMs + repliesMs, 0.002);
+    EXPECT_LE(longestMs, frameEndsMs + 0.001);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(SimulatedUnitTest, UnpacedUnitRecordsNoPacing) {
+    SimOptions options = smallUnit();
+    options.recordFile = freshRecordPath("unpaced.txt");
+    start(options);
+    identify();
+    settle();
+    const std::vector<std::string> lines = recordLines(*options.recordFile);
+    std::filesystem::remove(*options.recordFile);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_NE(line.rfind("pacing:", 0), 0u) << line;
+}
+
+// Ten bits a byte, to the nanosecond: a whole second of bytes at 115200 baud is a second,
+// not the 0.99 s that whole microseconds per byte would give.
+TEST(SimWireTimeTest, TenBitsPerByteToTheNanosecond) {
+    using std::chrono::nanoseconds;
+    EXPECT_EQ(simWireTime(11520, 115200), std::chrono::seconds(1));
+    EXPECT_EQ(simWireTime(960, 9600), std::chrono::seconds(1));
+    EXPECT_EQ(simWireTime(260, 115200), nanoseconds(22569444));   // a data block frame
+    EXPECT_EQ(simWireTime(1, 9600), nanoseconds(1041667));
+    EXPECT_EQ(simWireTime(0, 115200), nanoseconds(0));
+    // A longer reply is never due before a shorter one's end.
+    for (std::size_t bytes = 1; bytes < 300; ++bytes) {
+        EXPECT_LT(simWireTime(bytes - 1, 115200), simWireTime(bytes, 115200)) << bytes;
+    }
 }
 
 TEST(SimOptionsTest, ParsesFaultsAndRefusesBadValues) {

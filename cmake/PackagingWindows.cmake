@@ -25,6 +25,7 @@ else()
   set(CPACK_SYSTEM_NAME win32)
 endif()
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackWindowsOptions.cmake)
 
 # Installer: program folder under Program Files, a Start-menu entry for the window that
 # starts it in the data folder (where it reads its files), and an uninstaller.

@@ -19,8 +19,8 @@ import winegui  # noqa: E402
 
 WINE_PROGRAM = os.environ.get("VF_WINE_PROGRAM")
 if WINE_PROGRAM:
-    vfgui.OCR_SCALE = 3
-    vfgui.OCR_SMOOTH = True
+    vfgui.OCR_VOTE = True
+    vfgui.OCR_SLIPS_PER_40 = 1
     vfgui.WINDOW_TIMEOUT_S = 30.0
 
 

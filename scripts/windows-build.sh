@@ -30,8 +30,11 @@ for bits in 32 64; do
         -DCMAKE_BUILD_TYPE=Release "$fltk_arg" >"$dir/configure.log" 2>&1 \
     || { cat "$dir/configure.log"; exit 1; }
   grep -E 'FLTK for MinGW|not built' "$dir/configure.log" || true
-  # "package" builds every target of the folder (the programs, tools and the Windows tests).
-  cmake --build "$dir" -j "$jobs" >/dev/null
+  # Only what is packaged or tested: the programs and the Windows tests (cpack then packs
+  # what was built; "--target package" would build every target of the folder first).
+  targets=(varnoflex-cli vf-win-tests vf-registry-probe)
+  [ -n "$fltk_arg" ] && [ "$fltk_arg" != -DVF_FLTK_SOURCE= ] && targets+=(varnoflex-update)
+  cmake --build "$dir" -j "$jobs" --target "${targets[@]}" >/dev/null
   (cd "$dir" && cpack >/dev/null) || { echo "FAIL: packaging $dir"; exit 1; }
   echo "$dir: $(cd "$dir" && ls varnoflex-update-*.zip varnoflex-update-*.exe | tr '\n' ' ')"
 done

@@ -37,7 +37,9 @@ class WinePrefix:
         self.env = dict(display_env, WINEPREFIX=self.path, WINEARCH="win64",
                         WINELOADER=WINE64, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-        self.log = open(os.path.join(self.path + ".log"), "ab")
+        # Wine's own output, beside the prefix; removed with it.
+        self.log_path = self.path + ".log"
+        self.log = open(self.log_path, "ab")
         subprocess.run(["wineserver", "-p"], env=self.env, stdout=self.log, stderr=self.log,
                        check=True)
         r = subprocess.run([WINE64, "wineboot", "--init"], env=self.env, stdout=self.log,
@@ -79,6 +81,7 @@ class WinePrefix:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=self.log, stderr=self.log)
         self.log.close()
         shutil.rmtree(self.path, ignore_errors=True)
+        os.remove(self.log_path)
 
 
 class WineApp(vfgui.App):

@@ -58,6 +58,13 @@ extern std::optional<std::string> helpText;   // the help text while the help wi
 extern std::optional<std::string> safetyText; // the safety text until it is answered
 extern bool safetyTextLoaded;
 
+// Start-up steps that differ by platform (startup_posix.cpp, startup_win32.cpp).
+// The directory the program was started in, without a trailing separator; empty when it
+// cannot be read.
+std::string readWorkingDirectory();
+// Gives the main window the program icon; called before the window is first shown.
+void setMainWindowIcon(Fl_Window& window);
+
 // The result pictures, created once at start-up and kept to the process end.
 void createResultPictures();
 

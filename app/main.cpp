@@ -19,25 +19,21 @@
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
 
-#include <unistd.h>
-
-#include <csignal>
 #include <chrono>
-#include <climits>
 #include <thread>
-#include <vector>
 
 namespace {
 
 GuiDisplay* guiDisplay = nullptr;
 
 // Forms the data file paths from the working directory and gives the shared state its
-// start values. A directory that cannot be read, or one too long for the 256-byte paths,
-// leaves every path empty: the data files are then not found, as in an unreadable folder.
+// start values. A directory that cannot be read (on Windows also one over 253 characters),
+// or one too long for the 256-byte paths, leaves every path empty: the data files are then
+// not found, as in an unreadable folder.
 void initState()
 {
-    std::vector<char> cwd(PATH_MAX + 1, '\0');
-    if (!::getcwd(cwd.data(), cwd.size()) || !initDataPaths(cwd.data()))
+    const std::string workDir = readWorkingDirectory();
+    if (workDir.empty() || !initDataPaths(workDir))
         dataPaths = DataPaths{};
 
     helpText.reset();
@@ -62,8 +58,7 @@ int main(int, char**)
     // standard stream's number must not go to one of them, or what the toolkit and the
     // libraries print would reach it.
     ensureStandardStreamsOpen();
-    // A reader of our output that has gone away costs that output, not the update.
-    std::signal(SIGPIPE, SIG_IGN);
+    ignoreBrokenPipes();
     // The worker hands its changes over with Fl::awake, which needs the lock taken once.
     Fl::lock();
 

@@ -4,7 +4,6 @@
 
 #include "app/display_text.h"
 #include "app/resources/error.xpm"
-#include "app/resources/icon_rgba.h"
 #include "app/resources/logo.xpm"
 #include "app/resources/ok.xpm"
 #include "app/resources/product.xpm"
@@ -48,10 +47,6 @@ namespace {
 // The main window's pictures live as long as the window.
 Fl_Pixmap* productPicture = nullptr;
 Fl_Pixmap* logoPicture = nullptr;
-
-// Window icon in two sizes; the window manager picks the one it needs.
-Fl_RGB_Image icon32(kIcon32Rgba, kIcon32Size, kIcon32Size, 4);
-Fl_RGB_Image icon48(kIcon48Rgba, kIcon48Size, kIcon48Size, 4);
 
 constexpr const char* kSloganText = "Light in perfection";
 constexpr const char* kCopyrightText = "(c) 2026 Varnoflex";
@@ -106,9 +101,7 @@ void buildMainWindow()
 
     mainWindow = new Fl_Window(150, 200, 600, 300, " Firmware Update");
     mainWindow->color(FL_WHITE);
-    const Fl_RGB_Image* icons[] = {&icon32, &icon48};
-    Fl_Window::default_icons(icons, 2);   // every window of the program shows the icon
-    mainWindow->icons(icons, 2);
+    setMainWindowIcon(*mainWindow);
     mainWindow->callback(closeMainWindow);
 
     auto* topBar = new Fl_Menu_Bar(-1, 0, 602, 35);

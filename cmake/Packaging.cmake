@@ -1,5 +1,5 @@
 # Installation of the windowed program's companions (desktop entry, icons, udev rule, the
-# data set it reads from its working directory) and the Debian package built by CPack.
+# data folder it reads from its working directory, the sample data as examples) and the Debian package built by CPack.
 # The programs install themselves in their own folders.
 include(GNUInstallDirs)
 
@@ -20,11 +20,14 @@ if(NOT WIN32)
   # Access for the logged-in user to the FTDI converters (also used by varnoflex-cli).
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-varnoflex-ftdi.rules
           DESTINATION lib/udev/rules.d)
-  # The data set: device list, firmware files, help and safety texts. The desktop entry
-  # starts the program in this folder.
+  # The data folder: the desktop entry starts the program here, and the maker's data set
+  # (device list, firmware files, help and safety texts) goes here. It ships empty: the
+  # sample data set is installed as examples only, so that a real converter whose serial
+  # matched a sample entry is never written with the sample firmware.
+  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/varnoflex-update)
   file(GLOB VF_SAMPLE_FILES LIST_DIRECTORIES false ${PROJECT_SOURCE_DIR}/sample/*.ovk
        ${PROJECT_SOURCE_DIR}/sample/*.hex)
-  install(FILES ${VF_SAMPLE_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/varnoflex-update)
+  install(FILES ${VF_SAMPLE_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/varnoflex-update/examples)
 endif()
 
 set(CPACK_GENERATOR DEB)

@@ -7,3 +7,8 @@
 // Opens the null device on each of the three standard streams that is not open. False when
 // one of them could not be filled (the streams that could be are filled all the same).
 bool ensureStandardStreamsOpen();
+
+// A reader of our output that goes away (a pager that quits, a closed pipe) costs that output,
+// not the program: writes to it then fail instead of ending the process. On Windows a write
+// to a closed pipe already just fails.
+void ignoreBrokenPipes();

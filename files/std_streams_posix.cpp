@@ -2,6 +2,7 @@
 #include "files/std_streams.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -37,4 +38,12 @@ bool ensureStandardStreamsOpen()
         }
     }
     return allOpen;
+}
+
+void ignoreBrokenPipes()
+{
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }

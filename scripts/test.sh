@@ -76,14 +76,13 @@ if [ $quick -eq 0 ]; then
   # The shipped Windows target is 32-bit; it is built here to prove it compiles and packages.
   # Machines like ours run no 32-bit programs (the kernel's 32-bit emulation is off), so the
   # same code is also built for 64-bit Windows, and that build is tested under Wine.
-  cmake -S "$root" -B build-mingw32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
-        -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build-mingw32 -j "$jobs" --target varnoflex-cli vf-win-tests >/dev/null
-  cmake -S "$root" -B build-mingw64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-        -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build-mingw64 -j "$jobs" --target varnoflex-cli vf-win-tests vf-registry-probe >/dev/null
+  # Both targets with the window (FLTK built from ../shared/third_party or VF_FLTK_SOURCE)
+  # and their zip and installer; the Wine tests include the window and the installer.
+  windows_start=$(date +%s)
+  JOBS=$jobs scripts/windows-build.sh || status=1
   cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" >/dev/null
   run_ctest build -L wine
+  echo "Windows part (builds, packages, Wine tests): $(( $(date +%s) - windows_start ))s"
 fi
 
 echo

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Draws the program's artwork and writes it as XPM (compiled into the program) and PNG
-(the desktop icon): the product picture, the logo, the error and OK pictures of the "Info"
+(the desktop icon) and ICO (the Windows program file's icon): the product picture, the logo, the error and OK pictures of the "Info"
 window and the program icon.
 
 Run with Debian's python3 (python3-pil):  /usr/bin/python3 app/resources/make_artwork.py
@@ -362,6 +362,8 @@ def main():
     write_xpm(on_white, "icon_xpm", os.path.join(HERE, "icon.xpm"))
     icon48 = draw_icon(48)
     write_rgba_header([icon32, icon48], os.path.join(HERE, "icon_rgba.h"))
+    # The Windows program file carries the 32 x 32 icon as resources (varnoflex-update.rc).
+    icon32.save(os.path.join(HERE, "varnoflex-update.ico"), format="ICO", sizes=[(32, 32)])
     for s in (32, 48, 128, 256):
         d = os.path.join(ICON_DIR, "hicolor", f"{s}x{s}", "apps")
         os.makedirs(d, exist_ok=True)

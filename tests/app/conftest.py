@@ -1,5 +1,9 @@
 """Fixtures of the windowed program's tests: one private X display for the session, a fresh
-working directory holding the sample data for every test, and the program launcher."""
+working directory holding the sample data for every test, and the program launcher.
+
+With VF_WINE_PROGRAM set to the Windows build's varnoflex-update.exe, the same tests run that
+program under 64-bit Wine (winegui.py): the simulated unit vf-sim (VF_SIM) sits behind Wine's
+COM7 and the converter is entered in Wine's registry, in one Wine prefix for the session."""
 import os
 import shutil
 import sys
@@ -11,6 +15,27 @@ SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
 
 import vfgui  # noqa: E402
+import winegui  # noqa: E402
+
+WINE_PROGRAM = os.environ.get("VF_WINE_PROGRAM")
+if WINE_PROGRAM:
+    vfgui.OCR_VOTE = True
+    vfgui.OCR_SLIPS_PER_40 = 1
+    vfgui.WINDOW_TIMEOUT_S = 30.0
+
+
+def pytest_collection_modifyitems(config, items):
+    """Tests marked linux_only / wine_only are skipped where they do not apply."""
+    for item in items:
+        if WINE_PROGRAM and item.get_closest_marker("linux_only"):
+            item.add_marker(pytest.mark.skip(reason=item.get_closest_marker("linux_only").args[0]))
+        if not WINE_PROGRAM and item.get_closest_marker("wine_only"):
+            item.add_marker(pytest.mark.skip(reason="runs with the Windows build under Wine"))
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "linux_only(reason): not run with the Windows build")
+    config.addinivalue_line("markers", "wine_only: only run with the Windows build under Wine")
 
 
 def _binary(env_name, build_relative):
@@ -26,12 +51,28 @@ def _binary(env_name, build_relative):
 
 @pytest.fixture(scope="session")
 def program():
+    if WINE_PROGRAM:
+        if not os.path.isfile(WINE_PROGRAM):
+            pytest.fail(f"{WINE_PROGRAM} not built")
+        return os.path.abspath(WINE_PROGRAM)
     return _binary("VARNOFLEX_UPDATE", "app/varnoflex-update")
 
 
 @pytest.fixture(scope="session")
 def testbed():
+    """vf-testbed on Linux; under Wine the simulated unit alone (vf-sim)."""
+    if WINE_PROGRAM:
+        return _binary("VF_SIM", "sim/vf-sim")
     return _binary("VF_TESTBED", "sim/vf-testbed")
+
+
+@pytest.fixture(scope="session")
+def wine_prefix(xs):
+    if not winegui.have_wine():
+        pytest.fail("64-bit Wine (wine64) is not installed")
+    prefix = winegui.WinePrefix(xs.env)
+    yield prefix
+    prefix.close()
 
 
 @pytest.fixture(scope="session")
@@ -61,13 +102,22 @@ def workdir(tmp_path, sample_dir):
 
 
 @pytest.fixture
-def launch(xs, program, testbed, tmp_path):
-    """launch(workdir, *testbed_args, testbed=True): starts the program; ended after the test."""
+def launch(xs, program, testbed, tmp_path, request):
+    """launch(workdir, *testbed_args, behind_testbed=True, converters=None): starts the
+    program; ended after the test. converters (Wine only): what the FTDI registry key holds,
+    winegui.NO_KEY, winegui.EMPTY_KEY or a list of serials."""
     runs = []
+    prefix = request.getfixturevalue("wine_prefix") if WINE_PROGRAM else None
 
-    def start(work, *testbed_args, behind_testbed=True):
-        app = vfgui.App(xs, work, program, testbed if behind_testbed else None, testbed_args,
-                        memory_out=tmp_path / "memory.bin")
+    def start(work, *testbed_args, behind_testbed=True, converters=None):
+        if prefix:
+            app = winegui.WineApp(xs, prefix, work, program, testbed, testbed_args,
+                                  behind_testbed=behind_testbed,
+                                  memory_out=tmp_path / "memory.bin", converters=converters)
+        else:
+            assert converters is None, "converters: Wine only"
+            app = vfgui.App(xs, work, program, testbed if behind_testbed else None,
+                            testbed_args, memory_out=tmp_path / "memory.bin")
         runs.append(app)
         return app
 

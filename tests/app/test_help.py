@@ -1,7 +1,8 @@
 """The Help button: the English help text, a missing help file, and control characters."""
 import time
 
-from vfgui import (EXIT, HELP, HELP_OK, HELP_TEXT_BOX, HELP_TITLE, INFO_TITLE, ocr, wait_until)
+from vfgui import (EXIT, HELP, HELP_OK, HELP_TEXT_BOX, HELP_TITLE, INFO_TITLE, ocr, reads_as,
+                   wait_until)
 
 
 def encode(text: bytes) -> bytes:
@@ -25,8 +26,8 @@ def test_help_text_missing_file_and_control_marks(xs, launch, workdir):
     (workdir / "HelpGB.ovk").unlink()
     xs.click(main, HELP)
     win, img, text, kind = app.wait_result(3)
-    assert text == ("Errorcode: ERROR_OPEN_FILE ! A file was not found ! "
-                    "Are there all files in the directory ?")
+    assert reads_as(text, "Errorcode: ERROR_OPEN_FILE ! A file was not found ! "
+                          "Are there all files in the directory ?"), text
     assert kind == "error"
     assert xs.find(HELP_TITLE) == []
     app.close_result(win)

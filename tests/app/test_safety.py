@@ -63,14 +63,13 @@ def _untitled_safety_window(xs):
             if (g.width, g.height) == (600, 300):
                 return wid
         return None
-    return vfgui.wait_until(search, 8, what="untitled 600x300 safety window")
+    return vfgui.wait_until(search, vfgui.WINDOW_TIMEOUT_S, what="untitled 600x300 safety window")
 
 
 def _check_built_in_text_and_ok(xs, app):
     safety = _untitled_safety_window(xs)
     assert xs.title_of(safety) == ""
-    time.sleep(0.2)
-    img = xs.grab(safety)
+    img = xs.wait_painted(safety)
     text = ocr(img, SAFETY_TEXT_BOX)
     assert "Can't read file for security advice !" in text
     assert "Application terminated !" in text

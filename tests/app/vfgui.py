@@ -13,7 +13,7 @@ import signal
 import subprocess
 import time
 
-from PIL import Image
+from PIL import Image, ImageFilter
 from Xlib import X, display as xdisplay
 from Xlib.protocol import event as xevent
 
@@ -113,10 +113,30 @@ class XServer:
                 titles.append(name.decode("latin-1") if isinstance(name, bytes) else name)
         return titles
 
-    def wait_window(self, title, timeout=8.0):
+    def wait_window(self, title, timeout=None):
+        timeout = timeout or WINDOW_TIMEOUT_S
         ids = wait_until(lambda: self.find(title), timeout, what=f"window {title!r}")
         assert len(ids) == 1, f"{len(ids)} windows titled {title!r}"
+        self.wait_painted(ids[0])
         return ids[0]
+
+    def wait_painted(self, win, timeout=10.0):
+        """Waits until win shows a finished picture and returns it. A window can be mapped
+        before it is painted (Wine maps first and paints later: a grab then is all black),
+        so a picture counts once it is not all black and two grabs in a row agree."""
+        last = [None]
+
+        def settled():
+            try:
+                img = self.grab(win)
+            except Exception:   # the window went away meanwhile
+                return None
+            previous, last[0] = last[0], img
+            if img.getextrema() == ((0, 0), (0, 0), (0, 0)):
+                return None
+            return img if previous is not None and previous.tobytes() == img.tobytes() else None
+
+        return wait_until(settled, timeout, interval=0.1, what=f"window {win} to be painted")
 
     def wait_gone(self, title, timeout=5.0):
         wait_until(lambda: not self.find(title), timeout, what=f"window {title!r} to go")
@@ -167,9 +187,33 @@ class XServer:
 
 # ---- reading what the windows show --------------------------------------------------------
 
-def ocr(img, box=None, scale=2, light_text=False, psm=6):
-    """Text of an image (or a box of it), upscaled 2x. light_text: white text on a coloured
-    ground, thresholded to dark on white first."""
+# Upscaling before OCR: 2x reads FLTK's own fonts on Linux exactly. Wine draws text with
+# its own fonts and without smoothing; tesseract misreads those at any plain upscale (o as
+# e, d as c). Blurred by a quarter of the scale they are mostly read right, but any one
+# reading still slips now and then (a letter in ten lines): under Wine (OCR_VOTE) the text
+# is read at 2x, 3x and 4x and the reading that at least two agree on is taken.
+OCR_SCALE = 2
+OCR_VOTE = False
+# How long a window may take to appear (a Wine process start is slower than a native one).
+WINDOW_TIMEOUT_S = 8.0
+
+
+def _tesseract(img, scale, smooth, psm):
+    if scale != 1:
+        img = img.resize((img.width * scale, img.height * scale), Image.LANCZOS)
+    if smooth:
+        img = img.filter(ImageFilter.GaussianBlur(scale / 4))
+    buf = io.BytesIO()
+    img.save(buf, "PNG")
+    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm)], input=buf.getvalue(),
+                       capture_output=True, env=dict(os.environ, OMP_THREAD_LIMIT="1"),
+                       timeout=30)
+    return " ".join(r.stdout.decode(errors="replace").split())
+
+
+def ocr(img, box=None, scale=None, light_text=False, psm=6):
+    """Text of an image (or a box of it), upscaled OCR_SCALE times. light_text: white text on
+    a coloured ground, thresholded to dark on white first."""
     if box:
         img = img.crop(box)
     if light_text:
@@ -180,14 +224,34 @@ def ocr(img, box=None, scale=2, light_text=False, psm=6):
         img = img.point(lambda v: min(255, max(0, (v - 20) * 255 // 150)))
     else:
         img = img.convert("L")
-    if scale != 1:
-        img = img.resize((img.width * scale, img.height * scale), Image.LANCZOS)
-    buf = io.BytesIO()
-    img.save(buf, "PNG")
-    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm)], input=buf.getvalue(),
-                       capture_output=True, env=dict(os.environ, OMP_THREAD_LIMIT="1"),
-                       timeout=30)
-    return " ".join(r.stdout.decode(errors="replace").split())
+    if not OCR_VOTE:
+        return _tesseract(img, scale or OCR_SCALE, False, psm)
+    readings = [_tesseract(img, s, True, psm) for s in (2, 3, 4)]
+    for reading in readings:
+        if readings.count(reading) >= 2:
+            return reading
+    return readings[1]
+
+
+# Letters a reading may differ in, per 40 characters of the expected text: 0 on Linux, where
+# OCR of FLTK's fonts is exact; 1 under Wine, where even the voted reading of a message
+# slips a letter now and then ("A" as "4"). Different messages differ in far more letters.
+OCR_SLIPS_PER_40 = 0
+
+
+def edit_distance(a, b):
+    row = list(range(len(b) + 1))
+    for i, ca in enumerate(a, 1):
+        prev, row[0] = row[0], i
+        for j, cb in enumerate(b, 1):
+            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (ca != cb))
+    return row[len(b)]
+
+
+def reads_as(text, expected):
+    """Whether an OCR reading is the expected text, within the slips OCR makes here."""
+    allowed = OCR_SLIPS_PER_40 * max(1, len(expected) // 40)
+    return edit_distance(text, expected) <= allowed
 
 
 def count_pixels(img, box, pred):
@@ -291,8 +355,7 @@ class App:
     def wait_result(self, timeout=30.0):
         """The "Info" window: (window, screenshot, text, picture kind)."""
         win = self.xs.wait_window(INFO_TITLE, timeout)
-        time.sleep(0.15)   # let it draw
-        img = self.xs.grab(win)
+        img = self.xs.wait_painted(win)
         return win, img, ocr(img, RESULT_TEXT_BOX), picture_kind(img)
 
     def close_result(self, win):
@@ -328,7 +391,7 @@ def tooltip_window(xs):
             g = child.get_geometry()
         except Exception:
             continue
-        if g.height < 60:
+        if g.height < 60 and g.width > 10:   # not a 1 x 1 helper window (Wine has one)
             return child.id
     return None
 
@@ -338,5 +401,4 @@ def tooltip_text(xs, win, point):
     xs.hover(win, (point[0] + 1, point[1]))
     xs.hover(win, point)
     tip = wait_until(lambda: tooltip_window(xs), 4, what="a tooltip")
-    time.sleep(0.1)
-    return ocr(xs.grab(tip), psm=7)
+    return ocr(xs.wait_painted(tip), psm=7)

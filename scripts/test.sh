@@ -79,7 +79,7 @@ if [ $quick -eq 0 ]; then
   # Both targets with the window (FLTK built from ../shared/third_party or VF_FLTK_SOURCE)
   # and their zip and installer; the Wine tests include the window and the installer.
   windows_start=$(date +%s)
-  JOBS=$jobs scripts/windows-build.sh || status=1
+  JOBS=$jobs scripts/windows-build.sh || { status=1; failed=$((failed + 1)); echo "FAIL: the Windows builds"; }
   cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" >/dev/null
   run_ctest build -L wine
   echo "Windows part (builds, packages, Wine tests): $(( $(date +%s) - windows_start ))s"

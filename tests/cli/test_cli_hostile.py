@@ -50,7 +50,10 @@ def clean_env():
 
 def run_in_testbed(cwd, program, *sim_options, user=None):
     """Runs program (a list) in vf-testbed with a report and the memory written out."""
-    command = [TESTBED, "--report", "report.txt", "--memory-out", "memory.bin", *sim_options,
+    testbed = TESTBED
+    if user is not None:
+        testbed, program = staged_for(user, cwd, program)
+    command = [testbed, "--report", "report.txt", "--memory-out", "memory.bin", *sim_options,
                "--", *program]
     if user is not None:
         entry = pwd.getpwnam(user)
@@ -58,6 +61,21 @@ def run_in_testbed(cwd, program, *sim_options, user=None):
                    "--clear-groups", *command]
     return subprocess.run(command, cwd=cwd, env=clean_env(), stdin=subprocess.DEVNULL,
                           capture_output=True, text=True, timeout=TIMEOUT_S)
+
+
+def staged_for(user, cwd, program):
+    """The testbed and the program's own files copied into cwd, for a user who may not reach
+    the build folder (a checkout under root's home is closed to everyone else)."""
+    stage = os.path.join(cwd, "bin")
+    os.makedirs(stage, exist_ok=True)
+    os.chmod(stage, 0o755)
+    staged = {}
+    for path in (TESTBED, CLI, DRIVER):
+        copy = os.path.join(stage, os.path.basename(path))
+        shutil.copy(path, copy)
+        os.chmod(copy, 0o755)
+        staged[path] = copy
+    return staged[TESTBED], [staged.get(arg, arg) for arg in program]
 
 
 def report(cwd):

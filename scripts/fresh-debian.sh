@@ -76,11 +76,24 @@ make_base_system() {
 [ -f "$cache" ] || make_base_system
 
 root=$(mktemp -d /var/tmp/varnoflex-fresh.XXXXXX)
+# Stops every process whose root is the fresh system (the command's, whatever it left behind).
+stop_inside() {
+  local pass p
+  for pass in TERM KILL; do
+    for p in /proc/[0-9]*; do
+      [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -s "$pass" "${p#/proc/}" 2>/dev/null
+    done
+    sleep 1
+  done
+}
 remove_root() {
+  stop_inside
   # Nothing is mounted under $root in this namespace; --one-file-system guards anyway.
   rm -rf --one-file-system "$root"
 }
 trap remove_root EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 tar -C "$root" -xf "$cache"
 chmod 755 "$root"   # the system's /: other users (apt's _apt, test users) must reach it
 git clone -q --no-hardlinks "$repo" "$root/root/project"
@@ -99,7 +112,7 @@ echo "fresh-debian: running in a fresh Debian 12 (clone of $(git -C "$repo" rev-
 status=0
 # The inner shell mounts what the system needs in a private mount namespace and runs the
 # command; when it ends, the kernel drops the mounts with the namespace.
-unshare --mount --propagation private /bin/bash -s "$root" "$apt_cache" "$command" "${env_vars[@]}" <<'INNER' || status=$?
+unshare --mount --propagation private /bin/bash -s "$root" "$apt_cache" "$command" "${env_vars[@]}" <<'INNER' &
 set -u
 root=$1 apt_cache=$2 command=$3; shift 3
 for m in proc sys dev dev/pts; do mount --bind "/$m" "$root/$m"; done
@@ -108,14 +121,8 @@ mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
 status=0
 chroot "$root" /usr/bin/env -i "$@" /bin/bash -c 'cd /root/project && eval "$0"' "$command" </dev/null \
   || status=$?
-# Stop whatever the command left running inside (Xvfb, wineserver, testbeds).
-for pass in TERM KILL; do
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -s "$pass" "${p#/proc/}" 2>/dev/null
-  done
-  sleep 1
-done
 exit $status
 INNER
+wait $! || status=$?
 echo "fresh-debian: the command ended with status $status"
 exit $status

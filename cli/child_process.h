@@ -35,6 +35,6 @@ void serviceChildren(std::span<ChildProcess* const> children, int timeoutMs);
 void stopChild(const ChildProcess& child);
 
 // Ctrl-C (POSIX: SIGINT and SIGTERM; Windows: the console's Ctrl-C, Ctrl-Break and close)
-// sets a flag instead of ending the program, from here on.
+// sets a flag instead of ending the program, from here on; on POSIX a hang-up is ignored.
 void catchInterrupt();
 bool interruptRequested();

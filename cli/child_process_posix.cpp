@@ -71,6 +71,7 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
         defaults.sa_handler = SIG_DFL;
         sigaction(SIGINT, &defaults, nullptr);
         sigaction(SIGTERM, &defaults, nullptr);
+        sigaction(SIGHUP, &defaults, nullptr);   // an ignored signal would stay ignored past exec
         ::execv(program.c_str(), argv.data());
         _exit(kExecFailed);
     }
@@ -137,6 +138,12 @@ void catchInterrupt()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A terminal that goes away stops no unit: the children finish their updates, and this
+    // process stays to collect their results and write the report.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGHUP, &ignore, nullptr);
 }
 
 bool interruptRequested()

@@ -292,6 +292,33 @@ def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
         (u[0], True, True) for u in UNITS[:3]]
 
 
+def test_hangup_during_all_lets_every_unit_finish(data):
+    testbed = []
+    for index, (serial, *_rest) in enumerate(UNITS[:2]):
+        testbed += ["--unit", serial, "--memory-out", f"memory{index}.bin"]
+    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "report.json"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    seen = set()
+    output = []
+    for line in process.stdout:   # waits for lines, not for time
+        output.append(line)
+        match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
+        if match:
+            seen.add(match.group(1))
+        if len(seen) == 2:
+            break
+    process.send_signal(signal.SIGHUP)   # the testbed passes it on to varnoflex-cli
+    rest, errors = process.communicate(timeout=TIMEOUT_S)
+    stdout = "".join(output) + rest
+    assert process.returncode == 0, stdout + errors
+    assert [row[4] for row in summary_rows(stdout)] == ["finished"] * 2
+    for index, (serial, *_rest) in enumerate(UNITS[:2]):
+        assert (data / f"memory{index}.bin").read_bytes() == image_of(UNITS[index][4])
+    report = json.loads((data / "report.json").read_text())
+    assert [(u["serial"], u["result"]["code"]) for u in report["units"]] == [(u[0], 23) for u in UNITS[:2]]
+
+
 def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     import pty
     master, slave = pty.openpty()

@@ -51,7 +51,8 @@ run_ctest() {   # run_ctest DIR [ctest args...]
 
 step "Build and test (normal build)"
 build build
-run_ctest build -LE 'wine|fuzz'
+# Two at a time: most of these tests wait on the line's pauses and time limits, not the CPU.
+run_ctest build -LE 'wine|fuzz' -j "$jobs"
 
 if [ $quick -eq 0 ]; then
   # umockdev's preload library is loaded before the sanitizer runtime; that is fine for us.
@@ -60,7 +61,7 @@ if [ $quick -eq 0 ]; then
 
   step "AddressSanitizer + UndefinedBehaviorSanitizer"
   build build-asan -DVF_SANITIZE=address,undefined -DVF_GUI=OFF
-  run_ctest build-asan -LE 'gui|bench'
+  run_ctest build-asan -LE 'gui|bench' -j "$jobs"
 
   step "ThreadSanitizer (worker and threaded tests)"
   build build-tsan -DVF_SANITIZE=thread -DVF_GUI=OFF

@@ -260,10 +260,12 @@ def test_json_on_standard_output(data):
     assert "Update successful finished !" in result.stderr
 
 
-def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
+def signal_all_while_writing(data, unit_count, signal_number, *sim_options):
+    """Runs --all over the first unit_count units, each with its memory written out, sends the
+    signal once every unit is writing, and returns (exit status, stdout, stderr)."""
     testbed = []
-    for index, (serial, *_rest) in enumerate(UNITS[:3]):
-        testbed += ["--unit", serial, "--pace", "--memory-out", f"memory{index}.bin"]
+    for index, (serial, *_rest) in enumerate(UNITS[:unit_count]):
+        testbed += ["--unit", serial, *sim_options, "--memory-out", f"memory{index}.bin"]
     command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "report.json"]
     process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -274,12 +276,16 @@ def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
         match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
         if match:
             seen.add(match.group(1))
-        if len(seen) == 3:
+        if len(seen) == unit_count:
             break
-    process.send_signal(signal.SIGINT)   # the testbed passes it on to varnoflex-cli
+    process.send_signal(signal_number)   # the testbed passes it on to varnoflex-cli
     rest, errors = process.communicate(timeout=TIMEOUT_S)
-    stdout = "".join(output) + rest
-    assert process.returncode == 130, stdout + errors
+    return process.returncode, "".join(output) + rest, errors
+
+
+def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
+    status, stdout, errors = signal_all_while_writing(data, 3, signal.SIGINT, "--pace")
+    assert status == 130, stdout + errors
     assert [row[4] for row in summary_rows(stdout)] == ["unfinished"] * 3
     for index, (serial, *_rest) in enumerate(UNITS[:3]):
         assert (f"{serial} /dev/ttyUSB{index}: update interrupted; the unit's memory is partly written. "
@@ -293,25 +299,8 @@ def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
 
 
 def test_hangup_during_all_lets_every_unit_finish(data):
-    testbed = []
-    for index, (serial, *_rest) in enumerate(UNITS[:2]):
-        testbed += ["--unit", serial, "--memory-out", f"memory{index}.bin"]
-    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "report.json"]
-    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    seen = set()
-    output = []
-    for line in process.stdout:   # waits for lines, not for time
-        output.append(line)
-        match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
-        if match:
-            seen.add(match.group(1))
-        if len(seen) == 2:
-            break
-    process.send_signal(signal.SIGHUP)   # the testbed passes it on to varnoflex-cli
-    rest, errors = process.communicate(timeout=TIMEOUT_S)
-    stdout = "".join(output) + rest
-    assert process.returncode == 0, stdout + errors
+    status, stdout, errors = signal_all_while_writing(data, 2, signal.SIGHUP)
+    assert status == 0, stdout + errors
     assert [row[4] for row in summary_rows(stdout)] == ["finished"] * 2
     for index, (serial, *_rest) in enumerate(UNITS[:2]):
         assert (data / f"memory{index}.bin").read_bytes() == image_of(UNITS[index][4])

@@ -2,6 +2,7 @@
 // guarded, the default action (the program ends) otherwise. SIGPIPE is ignored for good:
 // a write to a pipe whose reader has gone then fails with EPIPE instead of ending the program.
 #include "cli/interrupts.h"
+#include "files/std_streams.h"
 
 #include <atomic>
 #include <cerrno>
@@ -48,10 +49,7 @@ void handle(int signalNumber)
 
 void installInterruptHandlers()
 {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
+    ignoreBrokenPipes();
     handle(SIGINT);
     handle(SIGTERM);
     handle(SIGHUP);

@@ -164,7 +164,8 @@ bool parseSimOption(int argc, char** argv, int& i, SimOptions& options, std::str
         options.deviceName = value;
         return true;
     }
-    if (name == "--memory-in" || name == "--memory-out" || name == "--record") {
+    if (name == "--memory-in" || name == "--memory-out" || name == "--record" ||
+        name == "--timing") {
         if (!takeValue(argc, argv, i, argument, value, error)) return false;
         if (value.empty()) {
             error = name + " needs a file name";
@@ -172,7 +173,8 @@ bool parseSimOption(int argc, char** argv, int& i, SimOptions& options, std::str
         }
         if (name == "--memory-in") options.memoryInFile = value;
         else if (name == "--memory-out") options.memoryOutFile = value;
-        else options.recordFile = value;
+        else if (name == "--record") options.recordFile = value;
+        else options.timingFile = value;
         return true;
     }
     if (name == "--fault") {
@@ -220,6 +222,9 @@ const char* simOptionsHelp() {
            "  --old-firmware        start with older firmware in memory instead of blank\n"
            "  --memory-out FILE     write the memory (end address + 1 bytes) at the end\n"
            "  --record FILE         write what the unit saw, one event per line\n"
+           "  --timing FILE         write when each frame came and each reply went, one line per\n"
+           "                        frame: \"frame BYTES START TAKEN REPLYBYTES REPLYSTART REPLYLAST\"\n"
+           "                        (steady clock, ns; REPLY* 0 when the unit did not answer)\n"
            "  --pace                take the wire time of every byte (10 bits at the line rate)\n"
            "  --fault NAME[=N]      show a fault (repeatable):\n"
            "      silent, refuse-connect, refuse-speed2, long-info, short-info, big-range, erase-refused,\n"

@@ -215,6 +215,7 @@ struct SimulatedUnit::Impl {
     Clock::time_point frameStart{};    // when the first byte of received[0] was on the wire
     Clock::time_point lastByteAt{};
     Clock::time_point lineFreeAt{};    // when the unit's last sent byte has left the wire
+    Clock::time_point replyDueAt{};    // when the frame being answered had crossed the line
     std::uint32_t lastSeenBaud = 0;
     // The unit's own lateness against its pacing, added up: frames taken up after their
     // wire time, replies handed to the line after theirs. The host waits for both, so a
@@ -225,6 +226,17 @@ struct SimulatedUnit::Impl {
         Clock::duration replies{};
         Clock::duration longest{};
     } pacing;
+    // When each frame came and when its reply went (--timing): the benchmarks set these
+    // against the host's own times of the same frames to find where each frame's time went.
+    struct FrameTiming {
+        std::size_t bytes = 0;
+        Clock::time_point start{};     // its first byte on the wire, as the unit reckons it
+        Clock::time_point takenUp{};   // when the unit took it up
+        std::size_t replyBytes = 0;
+        Clock::time_point replyStart{};  // the reply's first bit on the wire
+        Clock::time_point replyLast{};   // its last byte handed to the line
+    };
+    std::vector<FrameTiming> timings;
     // Modem lines reported by the transport: bit 0 known, bit 1 DTR, bit 2 RTS.
     std::atomic<int> modemLines{0};
 
@@ -338,12 +350,16 @@ struct SimulatedUnit::Impl {
         if (bytes.empty() || options.faults.silent) return;
         note("sent " + hexBytes(bytes));
         if (!options.pace) {
+            const auto start = Clock::now();
             writeRaw(bytes);
+            noteReplyTiming(bytes.size(), start, Clock::now());
             return;
         }
         // Each byte reaches the host when its ten bits have crossed the line: byte k (from 1)
-        // of the reply is due wireTime(k) after the reply's start.
-        const Clock::time_point start = std::max(Clock::now(), lineFreeAt);
+        // of the reply is due wireTime(k) after the reply's start. A reply starts as soon as
+        // the frame it answers has crossed the line (or the unit's previous reply has): the
+        // time the unit takes to handle the frame is its own lateness, not the host's.
+        const Clock::time_point start = std::max(replyDueAt, lineFreeAt);
         std::size_t offset = 0;
         Clock::time_point lastWriteAt = start;
         while (offset < bytes.size()) {
@@ -361,6 +377,16 @@ struct SimulatedUnit::Impl {
         lineFreeAt = start + wireTime(bytes.size());
         // How much later than its wire time the reply's last byte was handed to the line.
         pacing.replies += lastWriteAt - lineFreeAt;
+        noteReplyTiming(bytes.size(), start, lastWriteAt);
+    }
+
+    // Adds a reply to the timing of the frame it answers (the last one taken up).
+    void noteReplyTiming(std::size_t count, Clock::time_point start, Clock::time_point last) {
+        if (!options.timingFile || timings.empty()) return;
+        FrameTiming& timing = timings.back();
+        if (timing.replyBytes == 0) timing.replyStart = start;
+        timing.replyBytes += count;
+        timing.replyLast = last;
     }
 
     void sendAck() { send(statusReply(kAck)); }
@@ -789,6 +815,8 @@ struct SimulatedUnit::Impl {
                 pacing.longest = std::max(pacing.longest, now - wireEnd);
                 ++pacing.frames;
             }
+            replyDueAt = options.pace ? wireEnd : Clock::now();
+            if (options.timingFile) timings.push_back({frameSize, frameStart, Clock::now()});
             std::vector<std::uint8_t> frame(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(frameSize));
             consume(frameSize);
             if (!received.empty()) frameStart = std::max(frameStart, wireEnd);
@@ -920,6 +948,17 @@ struct SimulatedUnit::Impl {
             std::lock_guard lock(recordMutex);
             for (const SimEvent& event : events) out << event.text << '\n';
             if (options.pace) out << pacingSummary() << '\n';
+        }
+        if (options.timingFile) {
+            std::ofstream out(*options.timingFile, std::ios::trunc);
+            const auto ns = [](Clock::time_point t) {
+                return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
+            };
+            for (const FrameTiming& t : timings) {
+                const bool replied = t.replyBytes > 0;
+                out << "frame " << t.bytes << ' ' << ns(t.start) << ' ' << ns(t.takenUp) << ' ' << t.replyBytes << ' '
+                    << (replied ? ns(t.replyStart) : 0) << ' ' << (replied ? ns(t.replyLast) : 0) << '\n';
+            }
         }
     }
 };

@@ -38,6 +38,8 @@ struct SimOptions {
     bool oldFirmware = false;                      // start filled with "older firmware" instead of blank
     std::optional<std::string> memoryOutFile;      // memory written here when serving ends
     std::optional<std::string> recordFile;         // what the unit saw, one line per event
+    std::optional<std::string> timingFile;         // when each frame came and each reply went
+                                                   // (steady clock, ns), for the benchmarks
     bool pace = false;                             // delay every byte by its wire time (10 bits);
                                                    // the record then ends with the unit's own
                                                    // lateness ("pacing: ...")

@@ -471,6 +471,37 @@ TEST_F(SimulatedUnitTest, PacedUnitRecordsItsOwnLateness) {
     EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
 }
 
+// The timing file the benchmarks pair with the host's own times: one line per frame, and a
+// paced unit's reply never due, nor handed over, before the frame and the reply itself could
+// have crossed the line (a unit that answered early would flatter every host figure).
+TEST_F(SimulatedUnitTest, PacedUnitTimesEveryFrameAndNeverAnswersEarly) {
+    SimOptions options = smallUnit();
+    options.pace = true;
+    options.timingFile = freshRecordPath("timing.txt");
+    start(options);
+    identify();
+    settle();
+    const std::vector<std::string> lines = recordLines(*options.timingFile);
+    std::filesystem::remove(*options.timingFile);
+    ASSERT_EQ(lines.size(), 5u);   // connect, two speed commands, information, extra information
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        long long bytes = 0, start = 0, taken = 0, replyBytes = 0, replyStart = 0, replyLast = 0;
+        ASSERT_EQ(std::sscanf(lines[i].c_str(), "frame %lld %lld %lld %lld %lld %lld", &bytes, &start, &taken,
+                              &replyBytes, &replyStart, &replyLast),
+                  6)
+            << lines[i];
+        // Every speed the line has here is at most 115200 baud, so its wire time is a lower bound.
+        const auto wire = [](long long count) {
+            return static_cast<long long>(std::chrono::nanoseconds(simWireTime(static_cast<std::size_t>(count), 115200)).count());
+        };
+        EXPECT_GE(taken, start + wire(bytes)) << lines[i];
+        EXPECT_GE(replyStart, start + wire(bytes)) << lines[i];
+        EXPECT_GE(replyLast, replyStart + wire(replyBytes)) << lines[i];
+        EXPECT_GT(replyBytes, 0) << lines[i];   // every frame of the identification is answered
+    }
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
 TEST_F(SimulatedUnitTest, UnpacedUnitRecordsNoPacing) {
     SimOptions options = smallUnit();
     options.recordFile = freshRecordPath("unpaced.txt");

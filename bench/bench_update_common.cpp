@@ -176,7 +176,11 @@ void printRow(const char* label, int run, const Row& row, bool paced)
     std::printf("  wall / floor:      %.4f\n", row.ratio());
     if (traffic.unitLateSeconds >= 0) {
         std::printf("  unit's own lateness against its pacing: %.4f s\n", traffic.unitLateSeconds);
-        std::printf("  host: (wall - unit's lateness) / floor: %.4f\n", row.hostRatio());
+        std::printf("  host and pty: (wall - unit's lateness) / floor: %.4f\n", row.hostRatio());
+    }
+    if (traffic.unitLateSeconds >= 0 && row.ptySeconds >= 0) {
+        std::printf("  pty's hand-overs of the block frames: %.4f s\n", row.ptySeconds);
+        std::printf("  host alone: (wall - unit's lateness - pty's hand-overs) / floor: %.4f\n", row.hostAloneRatio());
     }
     std::printf("  CPU (user+sys):    %.4f s = %.2f %% of wall\n", row.figures.cpuSeconds, row.cpuPercent());
     // The machine is shared: the load beside the figures says how quiet the run was.

@@ -45,11 +45,19 @@ struct Row {
     double pauseSeconds = 0;
     double floorSeconds = 0;   // wire time (when paced) plus pauses
     double ratio() const { return figures.wallSeconds / floorSeconds; }
-    // The host's own figure: the wall time less the unit's lateness, against the floor.
+    // The host's figure with the line in it: the wall time less the unit's lateness, against
+    // the floor.
     // The plain ratio when the unit reported none.
     double hostRatio() const {
         const double unitLate = traffic.unitLateSeconds > 0 ? traffic.unitLateSeconds : 0.0;
         return (figures.wallSeconds - unitLate) / floorSeconds;
+    }
+    // The pty's hand-overs of the block frames (host's write to the unit's read, the unit's
+    // last reply byte to the host's read returning), from the frame breakdown; negative when
+    // there is none. Neither the host's code nor the unit's, so the host alone is without them.
+    double ptySeconds = -1;
+    double hostAloneRatio() const {
+        return ptySeconds >= 0 ? hostRatio() - ptySeconds / floorSeconds : hostRatio();
     }
     double cpuPercent() const { return 100.0 * figures.cpuSeconds / figures.wallSeconds; }
 };

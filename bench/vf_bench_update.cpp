@@ -18,6 +18,10 @@
 // A paced unit also reports how late it was against its own pacing (frames taken up after
 // their last bit, replies handed to the line after their wire time); the host waited for
 // that too, so each row also gives the host's figure with the unit's lateness taken out.
+// The direct row also sets the host's times of every block frame against the unit's (both
+// note them on the steady clock) and prints where each frame's time beyond its floor went:
+// the host's own part, the pty's hand-overs between the two processes, and the unit's; the
+// host alone is then the figure without the unit's lateness and without the hand-overs.
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "bench/bench_update_common.h"
+#include "bench/frame_breakdown.h"
 #include "update/result_codes.h"
 
 namespace {
@@ -97,19 +102,33 @@ bool emulatedRun(const Settings& settings, int run, bench::Row& row)
     return collectRow(kEmulatedLabel, run, status, work.path(), settings.paced, row);
 }
 
-bool directRun(const Settings& settings, int run, bench::Row& row)
+bool directRun(const Settings& settings, int run, bench::Row& row, bench::FrameBreakdown& breakdown)
 {
     const bench::WorkCopy work(settings.sample);
     if (!work.valid()) {
         return false;
     }
     std::vector<std::string> command{settings.direct, "--sim", settings.sim, "--record",
-                                     (work.path() / "record.txt").string(), "--update-once", "figures.txt"};
+                                     (work.path() / "record.txt").string(), "--update-once", "figures.txt",
+                                     "--host-timing", "host-timing.txt", "--unit-timing", "unit-timing.txt"};
     if (settings.paced) {
         command.emplace_back("--pace");
     }
     const int status = bench::runChild(command, work.path());
-    return collectRow(kDirectLabel, run, status, work.path(), settings.paced, row);
+    if (!collectRow(kDirectLabel, run, status, work.path(), settings.paced, row)) {
+        return false;
+    }
+    std::string error;
+    if (settings.paced &&
+        !bench::readFrameBreakdown(work.path() / "host-timing.txt", work.path() / "unit-timing.txt", breakdown, error)) {
+        std::fprintf(stderr, "vf-bench-update: run %d, %s: no breakdown of the frames: %s\n", run, kDirectLabel,
+                     error.c_str());
+        breakdown = bench::FrameBreakdown{};
+    }
+    if (breakdown.frames > 0) {
+        row.ptySeconds = breakdown.seconds("pty");
+    }
+    return true;
 }
 
 // Lowest, mean and highest ratio and CPU share over the runs of one row.
@@ -127,13 +146,16 @@ void printSummary(const char* label, const std::vector<bench::Row>& rows)
             sum += value;
         }
     };
-    Spread ratio, host, unitLate;
+    Spread ratio, host, hostAlone, unitLate;
     double cpuSum = 0;
     bool unitReported = true;
+    bool ptyReported = true;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const bench::Row& row = rows[i];
         ratio.add(row.ratio(), i == 0);
         host.add(row.hostRatio(), i == 0);
+        hostAlone.add(row.hostAloneRatio(), i == 0);
+        ptyReported = ptyReported && row.ptySeconds >= 0;
         unitLate.add(row.traffic.unitLateSeconds, i == 0);
         cpuSum += row.cpuPercent();
         unitReported = unitReported && row.traffic.unitLateSeconds >= 0;
@@ -144,8 +166,13 @@ void printSummary(const char* label, const std::vector<bench::Row>& rows)
     if (unitReported) {
         std::printf("%s, %zu runs: unit's own lateness %.4f s lowest, %.4f s mean, %.4f s highest\n", label,
                     rows.size(), unitLate.low, unitLate.sum / count, unitLate.high);
-        std::printf("%s, %zu runs: host (wall - unit's lateness) / floor %.4f lowest, %.4f mean, %.4f highest\n",
+        std::printf("%s, %zu runs: host and pty (wall - unit's lateness) / floor %.4f lowest, %.4f mean, %.4f highest\n",
                     label, rows.size(), host.low, host.sum / count, host.high);
+    }
+    if (unitReported && ptyReported) {
+        std::printf("%s, %zu runs: host alone (wall - unit's lateness - pty's hand-overs) / floor %.4f lowest, %.4f mean, "
+                    "%.4f highest\n",
+                    label, rows.size(), hostAlone.low, hostAlone.sum / count, hostAlone.high);
     }
 }
 
@@ -213,8 +240,12 @@ int main(int argc, char** argv)
             }
         }
         if (settings.directRow) {
-            if (directRun(settings, run, row)) {
+            bench::FrameBreakdown breakdown;
+            if (directRun(settings, run, row, breakdown)) {
                 bench::printRow(kDirectLabel, run, row, settings.paced);
+                if (breakdown.frames > 0) {
+                    bench::printFrameBreakdown(breakdown);
+                }
                 directRows.push_back(row);
             } else {
                 ++failures;

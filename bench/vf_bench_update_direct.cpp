@@ -3,10 +3,14 @@
 // with no USB emulation in the path, so the row shows what the update code and the pty
 // cost without umockdev's per-call socket round trips.
 //
-//   vf-bench-update-direct --sim PATH --record FILE [--pace] --update-once FIGURES
+//   vf-bench-update-direct --sim PATH --record FILE [--pace] [--host-timing FILE --unit-timing FILE]
+//                          --update-once FIGURES
 //
 // Runs in a directory holding the data set; starts `vf-sim [--pace] --record FILE --pty
 // PATHFILE`, updates, stops the unit (which then writes its record) and writes the figures.
+// --host-timing writes when each of the host's port operations ended ("write N NS",
+// "read N NS", "wait MS NS" where wait is the start of a pause; steady clock in ns) and
+// --unit-timing has the unit write its own times of the same frames (vf-sim --timing).
 // Exit status: 0 done; 1 the unit recorded protocol violations or the update did not reach
 // the unit; 2 the run could not be set up.
 //
@@ -23,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -38,6 +43,7 @@
 #include "files/data_paths.h"
 #include "files/device_list.h"
 #include "link/discovery.h"
+#include "link/serial.h"
 
 namespace {
 
@@ -137,9 +143,50 @@ std::string firstListedSerial()
     return devices.entry(0).converterSerial;
 }
 
+// Notes the steady-clock time of every port operation in memory (a few nanoseconds each,
+// so that taking the times does not change them) and writes them out after the update.
+class TimingObserver final : public PortObserver {
+public:
+    TimingObserver() { events_.reserve(kExpectedEvents); }
+    void portOpened(std::string_view) override {}
+    void portOpenFailed(std::string_view, std::string_view) override {}
+    void portClosed() override {}
+    void speedChanged(std::uint32_t) override {}
+    void bytesWritten(std::span<const std::uint8_t> data, bool) override { note("write", data.size()); }
+    void bytesRead(std::span<const std::uint8_t> received, std::size_t, std::string_view) override
+    {
+        note("read", received.size());
+    }
+    void waited(int milliseconds) override { note("wait", static_cast<std::size_t>(std::max(milliseconds, 0))); }
+
+    bool save(const std::string& file) const
+    {
+        std::ofstream out(file, std::ios::trunc);
+        for (const Event& event : events_) {
+            out << event.kind << ' ' << event.count << ' ' << event.ns << '\n';
+        }
+        return static_cast<bool>(out);
+    }
+
+private:
+    struct Event {
+        const char* kind;
+        std::size_t count;
+        long long ns;
+    };
+    void note(const char* kind, std::size_t count)
+    {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        events_.push_back({kind, count, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()});
+    }
+    static constexpr std::size_t kExpectedEvents = 8192;   // an update of 512 blocks notes about 3100
+    std::vector<Event> events_;
+};
+
 void usage()
 {
-    std::fprintf(stderr, "usage: vf-bench-update-direct --sim PATH --record FILE [--pace] --update-once FIGURES\n");
+    std::fprintf(stderr, "usage: vf-bench-update-direct --sim PATH --record FILE [--pace]\n"
+                         "                              [--host-timing FILE --unit-timing FILE] --update-once FIGURES\n");
 }
 
 }  // namespace
@@ -165,6 +212,8 @@ int main(int argc, char** argv)
     std::string sim;
     std::string record;
     std::string figures;
+    std::string hostTiming;
+    std::string unitTiming;
     bool paced = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -174,6 +223,10 @@ int main(int argc, char** argv)
             record = argv[++i];
         } else if (argument == "--update-once" && i + 1 < argc) {
             figures = argv[++i];
+        } else if (argument == "--host-timing" && i + 1 < argc) {
+            hostTiming = argv[++i];
+        } else if (argument == "--unit-timing" && i + 1 < argc) {
+            unitTiming = argv[++i];
         } else if (argument == "--pace") {
             paced = true;
         } else {
@@ -181,7 +234,7 @@ int main(int argc, char** argv)
             return kExitSetup;
         }
     }
-    if (sim.empty() || record.empty() || figures.empty()) {
+    if (sim.empty() || record.empty() || figures.empty() || hostTiming.empty() != unitTiming.empty()) {
         usage();
         return kExitSetup;
     }
@@ -195,6 +248,9 @@ int main(int argc, char** argv)
     if (paced) {
         command.emplace_back("--pace");
     }
+    if (!unitTiming.empty()) {
+        command.insert(command.end(), {"--timing", unitTiming});
+    }
     SimProcess unit;
     if (!unit.start(command)) {
         std::perror("vf-bench-update-direct: fork");
@@ -206,8 +262,17 @@ int main(int argc, char** argv)
         return kExitSetup;
     }
 
+    TimingObserver timing;
+    if (!hostTiming.empty()) {
+        setPortObserver(&timing);
+    }
     const int updateStatus = bench::updateOnce(figures.c_str());
+    setPortObserver(nullptr);
     const int unitStatus = unit.stop();
+    if (!hostTiming.empty() && !timing.save(hostTiming)) {
+        std::fprintf(stderr, "vf-bench-update-direct: cannot write %s\n", hostTiming.c_str());
+        return kExitSetup;
+    }
     if (updateStatus != 0) {
         return kExitSetup;
     }

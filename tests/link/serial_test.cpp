@@ -272,6 +272,27 @@ TEST(PortTimers, ThreadThatWaitsGetsAFineTimerSlack) {
     EXPECT_LE(waited, 1000);
 }
 
+// A pause asks to be woken early by the thread's usual lateness and waits the rest out
+// awake; it must still never end before its time, the first pauses (nothing learned yet)
+// and the later ones (woken early) alike.
+TEST(PortTimers, PausesNeverEndEarly) {
+    constexpr int kPauses = 60;   // well past the few the lateness is learned from
+    constexpr int kPauseMs = 2;
+    std::vector<double> tooShortBy;
+    std::thread([&] {
+        for (int i = 0; i < kPauses; ++i) {
+            const auto start = Clock::now();
+            waitMs(kPauseMs);
+            const auto took = Clock::now() - start;
+            if (took < std::chrono::milliseconds(kPauseMs)) {
+                tooShortBy.push_back(std::chrono::duration<double, std::micro>(std::chrono::milliseconds(kPauseMs) - took).count());
+            }
+        }
+    }).join();
+    EXPECT_TRUE(tooShortBy.empty()) << tooShortBy.size() << " pauses ended early, the first by " << tooShortBy.front()
+                                    << " us";
+}
+
 TEST_F(SerialPort, HangUpDuringReadFailsFast) {
     open();
     // Three bytes come, then the cable is pulled. The hang-up discards what the line held

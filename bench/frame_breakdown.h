@@ -14,6 +14,7 @@ struct Share {
     const char* what;
     const char* whose;   // "host", "unit" or "pty"
     std::vector<double> micros;
+    bool part = false;   // a part of the next share, shown but not added up
 };
 
 struct FrameBreakdown {

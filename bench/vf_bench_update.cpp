@@ -15,8 +15,9 @@
 // Both read the unit's record of every byte that crossed the line for the floor.
 // --no-pace lets the unit answer at once: the floor is then the pauses alone, and what is
 // left over is the host's and the line's own overhead (sleeps that run long, wake-ups).
-// A paced unit also reports how late it was against its own pacing (frames taken up after
-// their last bit, replies handed to the line after their wire time); the host waited for
+// A paced unit also reports how late it was against its own pacing (each answered frame's
+// last reply byte handed to the line after its wire time, counted from the frame's end, so
+// that taking the frame up late and handling it count too); the host waited for
 // that too, so each row also gives the host's figure with the unit's lateness taken out.
 // The direct row also sets the host's times of every block frame against the unit's (both
 // note them on the steady clock) and prints where each frame's time beyond its floor went:

@@ -8,7 +8,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     continue()
   endif()
   if(NOT CPACK_VF_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "No time for the zip's files: set SOURCE_DATE_EPOCH or build from a git checkout")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a number: ${CPACK_VF_SOURCE_DATE_EPOCH}")
   endif()
   execute_process(COMMAND "${CPACK_VF_PYTHON}" "${CPACK_VF_ZIP_SCRIPT}"
                           "${package}" "${CPACK_VF_SOURCE_DATE_EPOCH}"

@@ -9,7 +9,7 @@ run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev l
 test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
            g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
            wine wine64 zip nsis
-           debhelper dpkg-dev help2man nlohmann-json3-dev lintian appstream desktop-file-utils)
+           debhelper dpkg-dev help2man nlohmann-json3-dev lintian appstream desktop-file-utils git)
 
 pkgs=("${run_pkgs[@]}")
 [ "$what" = test ] && pkgs+=("${test_pkgs[@]}")

@@ -22,6 +22,11 @@ trap 'rm -rf "$work"' EXIT
 # The tree as it is (committed or not), without build folders and other ignored files.
 copy_tree() {   # copy_tree DEST
   mkdir -p "$1"
+  if ! git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
+    (cd "$source_dir" && tar --exclude='./build*' --exclude='./obj-*' -cf - .) | tar -xf - -C "$1" \
+      || die "copying the source tree to $1"
+    return
+  fi
   (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard \
      | while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done \
      | xargs -0 cp -P --parents -t "$1") || die "copying the source tree to $1"

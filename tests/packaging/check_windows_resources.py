@@ -59,12 +59,14 @@ def manifest_problems(text, version):
 
 def check(path, version):
     name = os.path.basename(path)
+    # The build folder in front: build-mingw32/varnoflex-cli.exe
+    label = os.path.join(os.path.basename(os.path.dirname(os.path.dirname(os.path.abspath(path)))), name)
     numbers = tuple(int(n) for n in version.split(".")) + (0,)
     results = []
 
     def report(what, problems):
         results.append(not problems)
-        print(("PASS" if not problems else "FAIL") + f" {name}: {what}"
+        print(("PASS" if not problems else "FAIL") + f" {label}: {what}"
               + "".join(f"\n    {p}" for p in problems))
 
     f = pe.PeFile(path)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up steps of the windowed program on Linux: the working directory (the data folder)
 // and the window icon, drawn into the program, in two sizes for the window manager.
 #include "app/app.h"

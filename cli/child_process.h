@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The child processes of "varnoflex-cli --all": each runs the same program for one converter,
 // its standard input the null device, its standard output and error into one pipe that the
 // parent reads. child_process_posix.cpp and child_process_win32.cpp are the platform files;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The child processes of --all on Windows: CreateProcess with an inherited pipe for standard
 // output and error, PeekNamedPipe to read without blocking, the process handle for the exit.
 #include "cli/child_process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON value: building, writing and reading.
 #include "cli/json.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small JSON value for the command-line updater's report: built, written with two-space
 // indentation, and read back (the --all run reads the report each child wrote). Objects
 // keep their members in the order they were added.

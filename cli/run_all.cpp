@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli --all: finds the listed converters, starts one child per converter, shows
 // each unit's progress on one line, then the summary table and the report.
 #include "cli/run_all.h"

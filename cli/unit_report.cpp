@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port trace of a run and the JSON report of its unit.
 #include "cli/unit_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decision between warning and stopping on Ctrl-C and SIGTERM during an update, and its
 // effects: the warning for a person, and the halt of all traffic with the unit.
 #include "cli/update_stop.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the command-line updater does with Ctrl-C, SIGTERM and SIGHUP while an update runs.
 // Ending an update halfway leaves the unit without working firmware, so the first Ctrl-C
 // only warns; a second one within kSecondInterruptWindow stops. SIGTERM stops at once.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # FLTK for the Windows window, built with this build's MinGW toolchain at configure time.
 # Debian packages FLTK for Linux only, so the Windows configure builds it from a source the
 # user gives (the FLTK 1.3.8 release, as a .tar.gz or an unpacked tree):

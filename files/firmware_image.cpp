@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading of firmware files (Intel HEX text: data records and extended segment address
 // records take effect, everything else is skipped) into the process-wide firmware image.
 #include "files/firmware_image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware file format (Intel HEX text, data and extended segment address records) and
 // the process-wide firmware image that the update writes to the device block by block.
 #pragma once

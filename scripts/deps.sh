@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages needed to build, run and test varnoflex-update.
 # Usage: scripts/deps.sh [run|test]   (run: what the program and its demo need; test: everything)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up and runs every test of varnoflex-update on Debian 12:
 #   1. the normal build: unit, end-to-end (simulated unit behind an emulated FTDI converter) and
 #      window tests (Xvfb);

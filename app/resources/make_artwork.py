@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Draws the program's artwork and writes it as XPM (compiled into the program) and PNG
 (the desktop icon) and ICO (the Windows program file's icon): the product picture, the logo, the error and OK pictures of the "Info"
 window and the program icon.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource numbers of the Windows program file (varnoflex-update.rc): the program icon and
 // the main window's icon, both from varnoflex-update.ico (16 to 256 pixels).
 #pragma once

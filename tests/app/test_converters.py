@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Start with the FTDI driver's registry entries in the states a Windows machine can be in:
 no driver key, a driver key without converters, and a converter that the device list does
 not name. Each ends in its own "Info" message and leaves the program usable."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Windows installer under Wine: silent install, what it put where, its entry in
 "Apps & features" (read back from the registry), the installed window starting, and silent
 uninstall removing it all again."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The safety instructions at start-up: accepted, declined, closed, and missing."""
 import os
 import time

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The program icon on Windows: every window shows the 32 x 32 artwork that the program file
 carries as resource 105 (Wine hands a window's icon to X as _NET_WM_ICON)."""
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's parts that need no unit: its JSON reader and writer, the unit
 // report and its times, the trace file names of --all, and the new options.
 #include "cli/cli_options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading Intel HEX firmware text into the firmware image.
 #include "files/firmware_image.h"
 #include "temp_dir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the firmware HEX reader on arbitrary decoded text. Besides the sanitizers'
 // checks it asserts that the reader only moves forward and stays inside the text.
 #include "files/firmware_image.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What "cmake --install" puts on a machine: the programs and their manual pages, the desktop
 # entry and AppStream data, an empty data folder for the maker's data set (the desktop entry
 # starts the window there), the sample data set only as examples under the documentation, and

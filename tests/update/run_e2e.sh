@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one end-to-end case of update_e2e_test under vf-testbed in a fresh copy of the sample
 # data, then, unless SERIAL is "-", compares the unit's memory with the firmware image of the
 # device list entry for converter SERIAL.

@@ -6,15 +6,17 @@ presents it to the program as an FTDI converter.
 Run with Debian's /usr/bin/python3 (python3-xlib, python3-pil, python3-pytest), with Xvfb,
 xdotool and tesseract-ocr installed.
 """
+import atexit
 import io
 import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 from PIL import Image, ImageFilter
-from Xlib import X, display as xdisplay
+from Xlib import X, Xatom, display as xdisplay
 from Xlib.protocol import event as xevent
 
 MAIN_TITLE = " Firmware Update"
@@ -59,9 +61,11 @@ def wait_until(pred, timeout, interval=0.05, what="condition"):
 
 
 class XServer:
-    """Xvfb on a free display number (-displayfd), no window manager."""
+    """Xvfb on a free display number (-displayfd), no window manager. resources: the X
+    resources a desktop session would put in the resource manager (e.g. "Xft.dpi: 192"), set
+    before any client connects."""
 
-    def __init__(self, size="1024x768x24"):
+    def __init__(self, size="1024x768x24", resources=None):
         r, w = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-screen", "0", size, "-nolisten", "tcp"],
@@ -77,6 +81,12 @@ class XServer:
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.dpy = xdisplay.Display(self.display)
+        if resources:
+            # What xrdb -merge does: the RESOURCE_MANAGER string on the first screen's root.
+            self.dpy.screen().root.change_property(
+                self.dpy.intern_atom("RESOURCE_MANAGER"), Xatom.STRING, 8,
+                (resources.rstrip("\n") + "\n").encode())
+            self.dpy.sync()
 
     def close(self):
         if self.proc.poll() is None:
@@ -198,6 +208,25 @@ OCR_VOTE = False
 WINDOW_TIMEOUT_S = 8.0
 
 
+# Words of the program's own that tesseract's dictionary lacks, offered to it as known words
+# (with FLTK 1.4, whose Pango text is kerned, "rn" in "varnoflex" sits so close that it is
+# read as "m" without them).
+OCR_WORDS = ()
+_words_file = None
+
+
+def _user_words():
+    global _words_file
+    if not OCR_WORDS:
+        return []
+    if _words_file is None:
+        fd, _words_file = tempfile.mkstemp(prefix="vf-ocr-words.", suffix=".txt")
+        with os.fdopen(fd, "w") as f:
+            f.write("\n".join(OCR_WORDS) + "\n")
+        atexit.register(os.remove, _words_file)
+    return ["--user-words", _words_file]
+
+
 def _tesseract(img, scale, smooth, psm):
     if scale != 1:
         img = img.resize((img.width * scale, img.height * scale), Image.LANCZOS)
@@ -205,9 +234,9 @@ def _tesseract(img, scale, smooth, psm):
         img = img.filter(ImageFilter.GaussianBlur(scale / 4))
     buf = io.BytesIO()
     img.save(buf, "PNG")
-    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm)], input=buf.getvalue(),
-                       capture_output=True, env=dict(os.environ, OMP_THREAD_LIMIT="1"),
-                       timeout=30)
+    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm), *_user_words()],
+                       input=buf.getvalue(), capture_output=True,
+                       env=dict(os.environ, OMP_THREAD_LIMIT="1"), timeout=30)
     return " ".join(r.stdout.decode(errors="replace").split())
 
 
@@ -367,10 +396,11 @@ def have_tools():
     return all(shutil.which(t) for t in ("Xvfb", "xdotool", "tesseract"))
 
 
-def button_label(img, geometry):
-    """The label of a red button at (x, y, w, h), read from inside its frame."""
+def button_label(img, geometry, frame=3):
+    """The label of a red button at (x, y, w, h), read from inside its frame (frame pixels
+    wide: twice as many at 200 %)."""
     x, y, w, h = geometry
-    return ocr(img, (x + 3, y + 3, x + w - 3, y + h - 3), light_text=True, psm=7)
+    return ocr(img, (x + frame, y + frame, x + w - frame, y + h - frame), light_text=True, psm=7)
 
 
 START_GEOMETRY = (4, 7, 60, 22)

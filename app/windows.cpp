@@ -53,11 +53,11 @@ Fl_Pixmap* productPicture = nullptr;
 Fl_Pixmap* logoPicture = nullptr;
 
 constexpr const char* kSloganText = "Light in perfection";
+constexpr const char* kCopyrightText = "(c) 2026 Varnoflex";
 
 // The pictures' high-density drawings are this many times their 100 % size
 // (app/resources/make_artwork.py: HIDPI).
 constexpr int kArtworkScale = 2;
-constexpr const char* kCopyrightText = "(c) 2026 Varnoflex";
 
 
 // Everything a main window widget needs between construction and destruction, in

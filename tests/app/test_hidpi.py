@@ -52,6 +52,14 @@ def grab_settled(xs, win):
     return xs.wait_painted(win)
 
 
+def check_sharp(img, box, ground, ink, least_crossings, what):
+    """The picture in box (at 100 %) of a 200 % screenshot is sharp and has enough edges to
+    tell (a blank or wrong picture has few)."""
+    share, crossings = hidpi.sharp_share(img.crop(scaled(box)), ground, ink)
+    assert crossings > least_crossings and share >= hidpi.SHARP_SHARE, \
+        f"{what} is not sharp: {share:.0%} of {crossings} edge crossings"
+
+
 def test_the_sharpness_check_tells_drawings_from_enlargements():
     """The check below passes the 200 % drawings and fails the 100 % ones enlarged to 200 %
     (nearest neighbour as a plain pixel doubling does it, bilinear as a smoothing one)."""
@@ -88,10 +96,7 @@ def test_windows_at_200_percent(xs, launch, workdir, tmp_path, screenshot_dir):
     assert ocr(img, scaled(DEVICE_LINE_BOX), light_text=True, psm=7) == \
         "varnoflex VX-58 Pro for Lumetra LX"
     assert ocr(img, scaled(VERSION_LINE_BOX), light_text=True, psm=7) == "Version 2.14"
-    logo = img.crop(scaled(hidpi.LOGO_BOX))
-    share, crossings = hidpi.sharp_share(logo, ACCENT_RED, WHITE)
-    assert crossings > 1000 and share >= hidpi.SHARP_SHARE, \
-        f"the logo is not sharp: {share:.0%} of {crossings} edge crossings"
+    check_sharp(img, hidpi.LOGO_BOX, ACCENT_RED, WHITE, 1000, "the logo")
     if screenshot_dir:
         img.save(os.path.join(screenshot_dir, f"{PREFIX}main-window-200.png"))
 
@@ -105,10 +110,7 @@ def test_windows_at_200_percent(xs, launch, workdir, tmp_path, screenshot_dir):
             break
     assert size_of(xs, info) == scaled((400, 150))
     assert reads_as(text, "OK Update successful finished !"), text
-    picture = img.crop(scaled(hidpi.RESULT_PICTURE))
-    share, crossings = hidpi.sharp_share(picture, WHITE, OK_GREEN)
-    assert crossings > 150 and share >= hidpi.SHARP_SHARE, \
-        f"the check mark is not sharp: {share:.0%} of {crossings} edge crossings"
+    check_sharp(img, hidpi.RESULT_PICTURE, WHITE, OK_GREEN, 150, "the check mark")
     if screenshot_dir:
         img.save(os.path.join(screenshot_dir, f"{PREFIX}result-ok-200.png"))
 

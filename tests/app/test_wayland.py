@@ -12,12 +12,10 @@ import re
 import shutil
 import signal
 import subprocess
-import time
 
 import pytest
 from PIL import Image
 
-import hidpi
 import vfgui
 from vfgui import (NO_GEOMETRY, SAFETY_QUESTION_BOX, SAFETY_TEXT_BOX, SAFETY_TITLE, YES_GEOMETRY,
                    button_label, ocr)

@@ -3,7 +3,7 @@ pixels, the program's artwork as drawn, and whether a picture's edges are sharp.
 import os
 import re
 
-from PIL import Image
+from PIL import Image, ImageChops, ImageStat
 
 SCALE = 2   # 192 dpi: twice the 96-dpi size
 RESOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app",
@@ -13,10 +13,11 @@ ACCENT_RED = (0xD9, 0x28, 0x19)
 WHITE = (255, 255, 255)
 OK_GREEN = (0x00, 0x9B, 0x00)
 
-# Boxes of the pictures at 100 % (left, top, right, bottom): the logo box aligns its picture
-# top left; the result picture sits in the middle of its 50 x 50 box.
-LOGO_BOX = (467, 35, 597, 76)
-RESULT_PICTURE = (19, 44, 51, 76)
+# Where the pictures' top left corners lie at 100 %, about: the logo box's blank label pushes
+# its picture 3 units right; the "Info" window's picture sits above its box's blank label, a
+# little higher or lower with the font.
+LOGO_AT = (470, 35)
+RESULT_PICTURE_AT = (19, 36)
 
 
 def scaled(value):
@@ -81,3 +82,16 @@ def sharp_share(img, ground, ink):
     if not lengths:
         return 0.0, 0
     return sum(1 for n in lengths if n <= 1) / len(lengths), len(lengths)
+
+
+def locate(img, picture, near, slack):
+    """Where picture shows in img, its top left corner searched within slack pixels of near:
+    ((x, y), mean difference per colour channel there)."""
+    best = None
+    for y in range(near[1] - slack, near[1] + slack + 1):
+        for x in range(near[0] - slack, near[0] + slack + 1):
+            part = img.crop((x, y, x + picture.width, y + picture.height))
+            diff = sum(ImageStat.Stat(ImageChops.difference(part, picture)).mean) / 3
+            if best is None or diff < best[1]:
+                best = ((x, y), diff)
+    return best

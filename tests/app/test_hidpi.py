@@ -1,6 +1,6 @@
 """The window on a 200 % screen (192 dpi): X11 with Xft.dpi 192 in the resource manager (the
 FLTK 1.4 build), Wine with LogPixels 192 (the Windows build). Every window is twice its size,
-its texts read as at 100 %, and its pictures are the high-density drawings, pixel for pixel."""
+its texts read as at 100 %, and its pictures are the 200 % drawings, pixel for pixel."""
 import os
 import time
 
@@ -52,12 +52,18 @@ def grab_settled(xs, win):
     return xs.wait_painted(win)
 
 
-def check_sharp(img, box, ground, ink, least_crossings, what):
-    """The picture in box (at 100 %) of a 200 % screenshot is sharp and has enough edges to
-    tell (a blank or wrong picture has few)."""
-    share, crossings = hidpi.sharp_share(img.crop(scaled(box)), ground, ink)
+def check_picture(img, name, near, ground, ink, least_crossings):
+    """A 200 % screenshot shows the picture's 200 % drawing pixel for pixel near where the
+    picture's top left corner lies at 100 %, and its edges are sharp (with enough of them to
+    tell: a blank or wrong picture has few)."""
+    drawing = hidpi.read_xpm(name + "_2x")
+    (x, y), diff = hidpi.locate(img, drawing, scaled(near), 4 * hidpi.SCALE)
+    assert diff < 2, \
+        f"{name}: not the 200 % drawing (closest at {x}, {y}: {diff:.1f} per channel off)"
+    shown = img.crop((x, y, x + drawing.width, y + drawing.height))
+    share, crossings = hidpi.sharp_share(shown, ground, ink)
     assert crossings > least_crossings and share >= hidpi.SHARP_SHARE, \
-        f"{what} is not sharp: {share:.0%} of {crossings} edge crossings"
+        f"{name} is not sharp: {share:.0%} of {crossings} edge crossings"
 
 
 def test_the_sharpness_check_tells_drawings_from_enlargements():
@@ -96,7 +102,7 @@ def test_windows_at_200_percent(xs, launch, workdir, tmp_path, screenshot_dir):
     assert ocr(img, scaled(DEVICE_LINE_BOX), light_text=True, psm=7) == \
         "varnoflex VX-58 Pro for Lumetra LX"
     assert ocr(img, scaled(VERSION_LINE_BOX), light_text=True, psm=7) == "Version 2.14"
-    check_sharp(img, hidpi.LOGO_BOX, ACCENT_RED, WHITE, 1000, "the logo")
+    check_picture(img, "logo", hidpi.LOGO_AT, ACCENT_RED, WHITE, 1000)
     if screenshot_dir:
         img.save(os.path.join(screenshot_dir, f"{PREFIX}main-window-200.png"))
 
@@ -110,7 +116,7 @@ def test_windows_at_200_percent(xs, launch, workdir, tmp_path, screenshot_dir):
             break
     assert size_of(xs, info) == scaled((400, 150))
     assert reads_as(text, "OK Update successful finished !"), text
-    check_sharp(img, hidpi.RESULT_PICTURE, WHITE, OK_GREEN, 150, "the check mark")
+    check_picture(img, "ok", hidpi.RESULT_PICTURE_AT, WHITE, OK_GREEN, 150)
     if screenshot_dir:
         img.save(os.path.join(screenshot_dir, f"{PREFIX}result-ok-200.png"))
 

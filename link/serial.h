@@ -24,8 +24,9 @@ inline constexpr int kPortByName = 1;     // Windows "\\.\%s"; POSIX the name as
 
 // Opens and configures the port at 9600 baud, 8N1, raw, no flow control, DTR off, RTS on,
 // with the read and write limits above, then waits kPortOpenSettleMs. The port must be
-// closed. False (port closed) when it cannot be opened or the path does not fit 99
-// characters; an unknown selector returns false and leaves the port as it was.
+// closed. False (port closed) when it cannot be opened, its read and write limits cannot be
+// set, or the path does not fit 99 characters; an unknown selector returns false and leaves
+// the port as it was. Other settings that fail to apply are not reported.
 bool portOpen(std::int16_t portNumber, std::string_view portName, int selector);
 
 // Changes only the line speed; failures are not reported.

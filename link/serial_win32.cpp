@@ -111,7 +111,9 @@ void applyPortSettings(HANDLE handle)
     SetCommState(handle, &settings);
 }
 
-void applyTimeLimits(HANDLE handle)
+// False when the driver does not take the limits: its earlier ones, possibly none at all,
+// would then stay in force.
+bool applyTimeLimits(HANDLE handle)
 {
     COMMTIMEOUTS timeLimits{};
     timeLimits.ReadIntervalTimeout = kReadIntervalTimeoutMs;
@@ -119,7 +121,7 @@ void applyTimeLimits(HANDLE handle)
     timeLimits.ReadTotalTimeoutConstant = static_cast<DWORD>(kReadTotalTimeoutMs);
     timeLimits.WriteTotalTimeoutMultiplier = static_cast<DWORD>(kWriteTimeoutPerByteMs);
     timeLimits.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
-    SetCommTimeouts(handle, &timeLimits);
+    return SetCommTimeouts(handle, &timeLimits) != FALSE;
 }
 
 }  // namespace
@@ -155,7 +157,15 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
     if (portHandle == INVALID_HANDLE_VALUE) return false;
 
     applyPortSettings(portHandle);
-    applyTimeLimits(portHandle);
+    // Without the time limits a read could wait for ever, with the update's buttons off and
+    // the window refusing to close: such a port is not used, as if it had not opened.
+    if (!applyTimeLimits(portHandle)) {
+        lastError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
+        CloseHandle(portHandle);
+        portHandle = INVALID_HANDLE_VALUE;
+        notePortOpenFailed(devicePath);
+        return false;
+    }
     lastError = ERROR_SUCCESS;
     notePortOpened(devicePath);
     waitMs(kPortOpenSettleMs);

@@ -206,6 +206,27 @@ do_update() {
     cmp "$work/expected.bin" "$work/memory.bin" || fail "the unit's memory differs from the firmware image"
     echo "PASS update: exit 0, memory equals the image (${seconds}s)"
 
+    # The firmware file cut inside a record, as an interrupted download leaves it: exit 3,
+    # the problem named, and the unit (holding the firmware of the update above) untouched.
+    mkdir "$work/cut" && cp "$work/data"/* "$work/cut/"
+    python3 - "$work/cut/$firmware" <<'CUT' || fail "cutting the firmware"
+import sys
+stored = open(sys.argv[1], "rb").read()
+mark = stored.index(b"\xa3", len(stored) // 2)   # a record's colon in the storage encoding
+open(sys.argv[1], "wb").write(stored[:mark + 20])
+CUT
+    start_sim --memory-in "$work/memory.bin" --memory-out "$work/memory-cut.bin" --record "$work/record-cut.txt"
+    (cd "$work/cut" && wine_run "$cli" -y --language en) >"$work/cut.out"
+    rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (cut firmware)"; }
+    [ $rc -eq 3 ] || { cat "$work/cut.out"; fail "cut firmware: exit $rc, expected 3"; }
+    grep -q "^Can NOT read the updatefile !" "$work/cut.out" &&
+        grep -Eq "^$firmware: line [0-9]+, record [0-9]+: the record is cut short" "$work/cut.out" ||
+        { cat "$work/cut.out"; fail "cut firmware: no ERROR_READ_FILE message naming the problem"; }
+    cmp "$work/memory.bin" "$work/memory-cut.bin" || fail "cut firmware: the unit's memory changed"
+    ! grep -E '^(frame 01 07 |block )' "$work/record-cut.txt" || fail "cut firmware: the unit was sent the frames above"
+    echo "PASS update: a cut firmware file gives exit 3, names the problem, leaves the unit as it was"
+
     # Started without standard output and error (a scheduled task, a service): the update
     # runs all the same, nothing but frames reach the unit, the exit status is its result.
     start_sim --memory-out "$work/memory-closed.bin"
@@ -254,16 +275,17 @@ do_serial() {
     trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
     mkdir "$work/data"
     cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
-    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 32768 \
         || fail "vf_image"
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" >"$work/ftdibus.reg"
     load_registry "$work/ftdibus.reg"
 
-    start_sim_at com7 --end-address 0FFF --record "$work/record7.txt"
+    # VX-36 Compact units: 32 KiB, as its firmware (a smaller unit would refuse it).
+    start_sim_at com7 --end-address 7FFF --record "$work/record7.txt"
     first_pid=$last_sim_pid
-    start_sim_at com8 --end-address 0FFF --record "$work/record8.txt" --memory-out "$work/memory8.bin"
+    start_sim_at com8 --end-address 7FFF --record "$work/record8.txt" --memory-out "$work/memory8.bin"
     second_pid=$last_sim_pid
     (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report.json) >"$work/serial.out"
     local rc=$?
@@ -282,7 +304,8 @@ assert (unit["serial"], unit["port"]) == ("FTVF8H3N", "COM8"), unit
 assert unit["entry"]["firmwareFile"] == "VX36C_V107.hex", unit
 assert [c["code"] for c in unit["stored"]] == [22, 23], unit
 assert unit["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"}, unit
-assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16), unit
+assert (unit["blocksWritten"], unit["blocksVerified"]) == (128, 128), unit
+assert unit["firmwareProblem"] is None, unit
 PYTHON
     echo "PASS serial: --serial FTVF8H3N updates the unit on COM8 only; --json reports it"
 
@@ -295,9 +318,9 @@ PYTHON
 
     # --all: a child process per converter; the unit on COM7 refuses block 5, the one on
     # COM8 is updated all the same, and the exit status is the first failure's, 12.
-    start_sim_at com7 --end-address 0FFF --fault refuse-write-block=5
+    start_sim_at com7 --fault refuse-write-block=5
     first_pid=$last_sim_pid
-    start_sim_at com8 --end-address 0FFF --memory-out "$work/all8.bin"
+    start_sim_at com8 --end-address 7FFF --memory-out "$work/all8.bin"
     second_pid=$last_sim_pid
     (cd "$work/data" && wine_run "$cli" -y --language en --all --json all.json) >"$work/all.out"
     rc=$?

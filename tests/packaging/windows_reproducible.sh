@@ -31,7 +31,7 @@ fi
 cmake -S "$src" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE="$build_type" \
       -DVF_FLTK_SOURCE="$fltk_source" -DBUILD_TESTING=OFF >"$second/configure.log" 2>&1 \
   || { cat "$second/configure.log"; die "configure"; }
-grep -q 'FLTK for MinGW: building' "$second/configure.log" && echo "note: FLTK was built again"
+grep -q 'FLTK (mingw): building' "$second/configure.log" && echo "note: FLTK was built again"
 cmake --build "$second" -j "${JOBS:-2}" --target "${targets[@]}" >"$second/build.log" 2>&1 \
   || { tail -n 30 "$second/build.log"; die "build"; }
 (cd "$second" && cpack >cpack.log 2>&1) || { cat "$second/cpack.log"; die "cpack"; }

@@ -47,6 +47,25 @@ TEST(SerialWin32, NameWithZeroByteIsRefused) {
     EXPECT_FALSE(portIsOpen());
 }
 
+// The null device opens like a port but takes no serial time limits: without them a read
+// could wait for ever, so it is not used, and the attempt ends as a failed open does.
+TEST(SerialWin32, PortWithoutTimeLimitsIsNotUsed) {
+    HANDLE device = CreateFileA("\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+    COMMTIMEOUTS limits{};
+    limits.ReadTotalTimeoutConstant = static_cast<DWORD>(kReadTotalTimeoutMs);
+    const bool limitsTaken = SetCommTimeouts(device, &limits) != FALSE;
+    CloseHandle(device);
+    ASSERT_FALSE(limitsTaken) << "the null device took time limits: this test needs another device";
+
+    EXPECT_FALSE(portOpen(0, "NUL", kPortByName));
+    EXPECT_FALSE(portIsOpen());
+    EXPECT_FALSE(portLastErrorText().empty());
+    // A later open is not hindered by it.
+    EXPECT_FALSE(portOpen(0, "VFNOSUCHPORT", kPortByName));
+    EXPECT_FALSE(portIsOpen());
+}
+
 TEST(SerialWin32, ClosedPortRefusesReadAndWrite) {
     portClose();
     std::array<std::uint8_t, 5> buffer{1, 2, 3, 4, 5};

@@ -1,0 +1,17 @@
+// What the data files need of the file system, one implementation per platform
+// (file_system_posix.cpp, file_system_win32.cpp): reading a whole regular file. Paths are
+// what the system's narrow file functions take: on Windows bytes in the ANSI code page, as
+// _getcwd gives them.
+#pragma once
+
+#include "files/data_file.h"
+
+#include <optional>
+#include <string>
+
+// The bytes of the regular file at path, as stored (no decoding). The file is opened first
+// and then checked on the open file, so that the file checked is the file read: nothing
+// when it cannot be opened, is not a regular file (a directory, a FIFO, a device), cannot
+// be sized or reads short. Opening never waits (a FIFO in a data file's place does not
+// block).
+std::optional<DataBuffer> readRegularFile(const std::string& path);

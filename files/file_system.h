@@ -1,13 +1,18 @@
 // What the data files need of the file system, one implementation per platform
-// (file_system_posix.cpp, file_system_win32.cpp): reading a whole regular file. Paths are
-// what the system's narrow file functions take: on Windows bytes in the ANSI code page, as
-// _getcwd gives them.
+// (file_system_posix.cpp, file_system_win32.cpp): the data folder's path and reading a
+// whole regular file. Paths are what the system's narrow file functions take: on Windows bytes in the
+// ANSI code page, as _getcwd gives them.
 #pragma once
 
 #include "files/data_file.h"
 
 #include <optional>
 #include <string>
+
+// The absolute path of the data folder: requested made absolute, or the working directory
+// when nothing is requested. False when it cannot be formed or is no folder; folder then
+// holds what was tried, for the message.
+bool dataFolderPath(const std::optional<std::string>& requested, std::string& folder);
 
 // The bytes of the regular file at path, as stored (no decoding). The file is opened first
 // and then checked on the open file, so that the file checked is the file read: nothing

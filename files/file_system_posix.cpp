@@ -1,4 +1,5 @@
-// The data files' file system on POSIX systems: a regular file read through one descriptor.
+// The data files' file system on POSIX systems: the data folder, and a regular file read
+// through one descriptor.
 #include "files/file_system.h"
 
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -42,6 +44,15 @@ bool readAll(int fd, DataBuffer& buffer)
 }
 
 }  // namespace
+
+bool dataFolderPath(const std::optional<std::string>& requested, std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::path path = requested ? std::filesystem::path(*requested) : std::filesystem::current_path(error);
+    if (!error) path = std::filesystem::absolute(path, error);
+    folder = path.string();
+    return !error && std::filesystem::is_directory(path, error);
+}
 
 std::optional<DataBuffer> readRegularFile(const std::string& path)
 {

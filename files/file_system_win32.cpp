@@ -1,12 +1,16 @@
-// The data files' file system on Windows: a regular file opened by the bytes of its path
-// in the ANSI code page and checked on the open file.
+// The data files' file system on Windows: paths kept as bytes in the ANSI code page from
+// _getcwd to fopen, and a regular file checked on the open file.
 #include "files/file_system.h"
 
+#include <windows.h>
+
+#include <direct.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -20,6 +24,22 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
+
+bool dataFolderPath(const std::optional<std::string>& requested, std::string& folder)
+{
+    // The C runtime's narrow functions take and give the path in the ANSI code page, like
+    // fopen; a std::filesystem::path would carry it through the C locale and name another
+    // folder once its name holds a character outside ASCII.
+    char* absolute = requested ? _fullpath(nullptr, requested->c_str(), 0) : _getcwd(nullptr, 0);
+    if (absolute == nullptr) {
+        folder = requested.value_or(std::string());
+        return false;
+    }
+    folder = absolute;
+    std::free(absolute);
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 std::optional<DataBuffer> readRegularFile(const std::string& path)
 {

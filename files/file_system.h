@@ -1,6 +1,7 @@
 // What the data files need of the file system, one implementation per platform
-// (file_system_posix.cpp, file_system_win32.cpp): the data folder's path and reading a
-// whole regular file. Paths are what the system's narrow file functions take: on Windows bytes in the
+// (file_system_posix.cpp, file_system_win32.cpp): the data folder's path, reading a whole
+// regular file, and the name under which this system stores a file that the device list
+// names. Paths are what the system's narrow file functions take: on Windows bytes in the
 // ANSI code page, as _getcwd gives them.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The absolute path of the data folder: requested made absolute, or the working directory
 // when nothing is requested. False when it cannot be formed or is no folder; folder then
@@ -20,3 +22,7 @@ bool dataFolderPath(const std::optional<std::string>& requested, std::string& fo
 // be sized or reads short. Opening never waits (a FIFO in a data file's place does not
 // block).
 std::optional<DataBuffer> readRegularFile(const std::string& path);
+
+// A file name from the device list (Windows-1252) as this system names the file: unchanged
+// on Windows, where the ANSI code page reads it; UTF-8 elsewhere.
+std::string localFileName(std::string_view listFileName);

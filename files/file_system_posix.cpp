@@ -1,6 +1,8 @@
-// The data files' file system on POSIX systems: the data folder, and a regular file read
-// through one descriptor.
+// The data files' file system on POSIX systems: the data folder, a regular file read
+// through one descriptor, and device list file names turned from Windows-1252 into the
+// UTF-8 of the file system.
 #include "files/file_system.h"
+#include "files/texts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,4 +85,9 @@ std::optional<DataBuffer> readRegularFile(const std::string& path)
         return std::nullopt;
     }
     return buffer;
+}
+
+std::string localFileName(std::string_view listFileName)
+{
+    return cp1252FileNameToUtf8(listFileName);
 }

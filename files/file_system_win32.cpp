@@ -1,5 +1,6 @@
 // The data files' file system on Windows: paths kept as bytes in the ANSI code page from
-// _getcwd to fopen, and a regular file checked on the open file.
+// _getcwd to fopen, a regular file checked on the open file, device list file names as
+// they are.
 #include "files/file_system.h"
 
 #include <windows.h>
@@ -73,4 +74,11 @@ std::optional<DataBuffer> readRegularFile(const std::string& path)
         return std::nullopt;
     }
     return buffer;
+}
+
+// The device lists are written in Windows-1252, which is the ANSI code page of the Western
+// systems they are made for, so the name's bytes already are the file's name there.
+std::string localFileName(std::string_view listFileName)
+{
+    return std::string(listFileName);
 }

@@ -1,6 +1,8 @@
-// The data files on POSIX systems: only regular files are read, and the check is made on
-// the open file and never waits.
+// The data files on POSIX systems: only regular files are read, the check is made on the
+// open file and never waits, and the device list's Windows-1252 file names are found under
+// their UTF-8 names.
 #include "files/data_file.h"
+#include "files/data_paths.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -53,4 +55,21 @@ TEST(LoadDataFilePosix, UnreadableFileAndZeroByteInThePath)
         ASSERT_EQ(::chmod(file.c_str(), 0), 0);
         EXPECT_FALSE(loadDataFile(file));
     }
+}
+
+TEST(FirmwarePathPosix, ListNameInWindows1252BecomesUtf8)
+{
+    ASSERT_TRUE(initDataPaths("/data"));
+    std::string path;
+    ASSERT_TRUE(formFirmwarePath("Blitzger\xE4t.hex", path));
+    EXPECT_EQ(path, "/data/Blitzger\xC3\xA4t.hex");
+    ASSERT_TRUE(formFirmwarePath("VX58PRO_V214.hex", path));
+    EXPECT_EQ(path, "/data/VX58PRO_V214.hex");
+
+    // The limit of 255 characters holds for the converted path: each "\xE4" takes two bytes.
+    const std::size_t room = 255 - dataPaths.workDir.size();
+    ASSERT_TRUE(formFirmwarePath(std::string(room / 2, '\xE4'), path));
+    EXPECT_EQ(path.size(), dataPaths.workDir.size() + room / 2 * 2);
+    EXPECT_FALSE(formFirmwarePath(std::string(room / 2 + 1, '\xE4'), path));
+    EXPECT_TRUE(path.empty());
 }

@@ -401,6 +401,19 @@ TEST_F(E2e, FirmwarePathTooLong)
     expectSuccess(runOneUpdate(), 128);
 }
 
+// The device list names the firmware in Windows-1252 ("Blitzger\xE4t.hex"); unpacked on a
+// Linux file system the file's name is UTF-8. The update finds the file all the same.
+TEST_F(E2e, FirmwareNamedInWindows1252)
+{
+    fs::rename(fs::current_path() / "VX58PRO_V214.hex", fs::current_path() / "Blitzger\xC3\xA4t.hex");
+    const std::string record = "#VX-58 Pro,Lumetra LX,FTVF2Q7K,2.14,Blitzger\xE4t.hex\r\n";
+    ASSERT_TRUE(saveDataFile(dataPaths.deviceListPath,
+                             {reinterpret_cast<const std::uint8_t*>(record.data()), record.size()}));
+    const UpdateRun run = runOneUpdate();
+    EXPECT_EQ(run.results, (std::vector<int>{OK_DOWNLOADED, OK_UPDATE_FINISHED}));
+    expectSuccess(run, 128);
+}
+
 // The second blank check passes: code 9 on the way, no erase, and the update goes on.
 TEST_F(E2e, SecondBlankCheckPasses)
 {
@@ -512,7 +525,7 @@ TEST(Memory, EqualsFirmwareImage)
     int index = 0;
     ASSERT_TRUE(list.findBySerial(serial, index));
     std::string firmwarePath;
-    ASSERT_TRUE(formDataPath(list.entry(index).firmwareFile, firmwarePath));
+    ASSERT_TRUE(formFirmwarePath(list.entry(index).firmwareFile, firmwarePath));
     const std::optional<DataBuffer> firmware = loadDataFile(firmwarePath);
     ASSERT_TRUE(firmware.has_value());
     loadFirmwareImage(*firmware);

@@ -1,7 +1,9 @@
 // The data files on Windows, run under Wine (or on Windows): a file in a folder whose name
 // holds a character outside ASCII is read by the path's bytes in the ANSI code page, as
-// _getcwd gives them; devices and pipes are no data files.
+// _getcwd gives them; devices and pipes are no data files; and the Linux build's reading of
+// device list file names agrees with Windows' own table of code page 1252.
 #include "files/data_file.h"
+#include "files/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +96,18 @@ TEST(DataFileWin32, DevicesAndPipesAreNoDataFiles) {
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(loadDataFile(pipeName));
     CloseHandle(pipe);
+}
+
+TEST(Cp1252FileNames, ConvertAsWindowsReadsTheCodePage) {
+    for (int value = 1; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        wchar_t wide[2] = {};
+        ASSERT_EQ(MultiByteToWideChar(1252, 0, &byte, 1, wide, 2), 1) << value;
+        char utf8[8] = {};
+        const int length = WideCharToMultiByte(CP_UTF8, 0, wide, 1, utf8, sizeof utf8, nullptr, nullptr);
+        ASSERT_GT(length, 0) << value;
+        EXPECT_EQ(cp1252FileNameToUtf8(std::string(1, byte)), std::string(utf8, length)) << "byte " << value;
+    }
 }
 
 }  // namespace

@@ -277,8 +277,7 @@ make_locale() {
 # page that holds them: an en dash (0x96) and a typographic apostrophe (0x92) under the
 # Western code page 1252, "Ł" (0xA3) under the Central European code page 1250 (Wine started
 # with a Polish locale). Each folder holds the sample data set; the program must read its
-# safety text, device list and firmware from there, and a whole update of a small unit ends
-# with code 23. A probe checks first that the code page is in effect and that the program
+# safety text, device list and firmware from there, and a whole update ends with code 23. A probe checks first that the code page is in effect and that the program
 # sees the folder's name as those bytes, so that no case passes for want of its code page.
 do_folders() {
     need_prefix
@@ -289,7 +288,7 @@ do_folders() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     make_locale "$work" pl_PL
-    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
     load_first_converter
 
@@ -314,7 +313,7 @@ assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, no
 name = b"\\" + folder.encode(f"cp{code_page}")
 assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
 CHECK
-            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            start_sim --memory-out "$work/memory.bin"
             if [ -n "$data_dir_option" ]; then
                 (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
             else

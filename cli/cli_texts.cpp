@@ -20,6 +20,7 @@ const CliTexts kEnglish = {
     .dataDirUnusable = "cannot use the data directory",
     .writePass = "Writing",
     .verifyPass = "Verifying",
+    .checkPass = "Comparing",
     .noResult = "the update ended without a result",
     .listConverter = "Converter ",
     .listAt = " at ",
@@ -34,6 +35,7 @@ const CliTexts kEnglish = {
     .stopWarning = "Stopping now leaves the unit without working firmware until the next "
                    "update. Press Ctrl-C again within 5 seconds to stop.",
     .stopped = "update stopped: the unit has no working firmware until the next update",
+    .checkStopped = "check stopped; nothing was written to the unit",
     .portProblem = "last error of the serial port:",
     .serialNotListed = "no device list entry names the converter",
     .allWaiting = "identifying",
@@ -49,6 +51,17 @@ const CliTexts kEnglish = {
     .headModel = "Model",
     .headVersion = "Version",
     .headResult = "Result",
+    .checkHolds = "holds firmware",
+    .checkDiffers = "differs from firmware",
+    .checkChecksums = "checksum %1 in the unit, %2 of the file",
+    .checkRefusedBlock = "the unit refused block %1 (checksums equal, %2)",
+    .checkFailed = "check failed",
+    .checkNoChecksum = "no answer to the checksum command",
+    .checkNoVerify = "the verify command was not acknowledged",
+    .checkNoBlockAnswer = "no answer to block %1 of the verify pass",
+    .skipLeftAlone = "current, left alone",
+    .skipUpdating = "updating",
+    .skipNotUpdated = "not updated",
 };
 
 const CliTexts kGerman = {
@@ -62,6 +75,7 @@ const CliTexts kGerman = {
     .dataDirUnusable = "das Datenverzeichnis ist nicht benutzbar",
     .writePass = "Schreiben",
     .verifyPass = "Prüfen",
+    .checkPass = "Vergleichen",
     .noResult = "die Aktualisierung endete ohne Ergebnis",
     .listConverter = "Wandler ",
     .listAt = " an ",
@@ -79,6 +93,7 @@ const CliTexts kGerman = {
                    "Strg-C drücken.",
     .stopped = "Aktualisierung abgebrochen: das Gerät hat bis zur nächsten Aktualisierung "
                "keine funktionierende Firmware",
+    .checkStopped = "Prüfung abgebrochen; in das Gerät wurde nichts geschrieben",
     .portProblem = "letzter Fehler der seriellen Schnittstelle:",
     .serialNotListed = "kein Eintrag der Geräteliste nennt den Wandler",
     .allWaiting = "Erkennung",
@@ -95,6 +110,17 @@ const CliTexts kGerman = {
     .headModel = "Modell",
     .headVersion = "Version",
     .headResult = "Ergebnis",
+    .checkHolds = "enthält Firmware",
+    .checkDiffers = "weicht ab von Firmware",
+    .checkChecksums = "Prüfsumme %1 im Gerät, %2 der Datei",
+    .checkRefusedBlock = "das Gerät hat Block %1 zurückgewiesen (Prüfsummen gleich, %2)",
+    .checkFailed = "Prüfung fehlgeschlagen",
+    .checkNoChecksum = "keine Antwort auf das Prüfsummenkommando",
+    .checkNoVerify = "das Vergleichskommando wurde nicht bestätigt",
+    .checkNoBlockAnswer = "keine Antwort auf Block %1 des Vergleichs",
+    .skipLeftAlone = "aktuell, nicht verändert",
+    .skipUpdating = "wird aktualisiert",
+    .skipNotUpdated = "nicht aktualisiert",
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "files/texts.h"
 #include "link/discovery.h"
 #include "link/serial.h"
+#include "update/check.h"
 #include "update/display.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
@@ -156,8 +157,42 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
     }
 }
 
-// Runs the first display and one update on the worker thread; returns the exit status.
-// The port is traced and the report written when the options ask for them.
+// Whether stopping now could leave the unit without working firmware: always during an
+// update; never during a check, nor during --skip-current's check before it found the unit
+// different.
+bool memoryAtStake(const CliOptions& options, const TerminalOutput& output)
+{
+    if (options.check) return false;
+    if (!options.skipCurrent) return true;
+    const std::optional<CheckResult>& check = output.checkResult();
+    return check && check->verdict == CheckVerdict::Differs;
+}
+
+// The exit status of the check's verdict.
+int checkExitStatus(CheckVerdict verdict)
+{
+    switch (verdict) {
+    case CheckVerdict::Holds: return kExitSuccess;
+    case CheckVerdict::Differs: return kExitDiffers;
+    case CheckVerdict::Failed: return kExitCheckFailed;
+    }
+    return kExitCheckFailed;
+}
+
+// What the run came to, without a stop: the update's final code, or for a check the
+// verdict; --skip-current gives the verdict unless the unit differed and was updated.
+int outcomeExitStatus(const CliOptions& options, const TerminalOutput& output)
+{
+    const std::optional<CheckResult>& check = output.checkResult();
+    const bool updateRan = !options.check && (!options.skipCurrent || (check && check->verdict == CheckVerdict::Differs));
+    if (check && !updateRan) return checkExitStatus(check->verdict);
+    const std::uint8_t code = output.finalCode();
+    return code == OK_UPDATE_FINISHED ? kExitSuccess : code;
+}
+
+// Runs the first display and one update (or the check the options ask for) on the worker
+// thread; returns the exit status. The port is traced and the report written when the
+// options ask for them.
 int runUpdateOnWorker(int lang, const CliOptions& options)
 {
     UnitRun unitRun;
@@ -171,7 +206,11 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+    output.setSkipCurrent(options.skipCurrent);
 
+    setStartAction(options.check         ? StartAction::Check
+                   : options.skipCurrent ? StartAction::UpdateUnlessCurrent
+                                         : StartAction::Update);
     setUpdateDisplay(&display);
     initSharedState();
     unitRun.start();
@@ -191,7 +230,8 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
-    followWorker(display, output, [&stop, lang] {
+    followWorker(display, output, [&stop, &options, &output, lang] {
+        stop.setMemoryAtStake(memoryAtStake(options, output));
         watchInterrupts(stop, lang);
         return startRequested.load() == 0 && busy.load() == 0;
     });
@@ -206,12 +246,15 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     setUpdateDisplay(nullptr);
 
     const std::uint8_t code = output.finalCode();
-    int exitStatus = code == OK_UPDATE_FINISHED ? kExitSuccess : code;
-    if (stop.stopped() && code != OK_UPDATE_FINISHED) {
+    const std::optional<CheckResult>& check = output.checkResult();
+    int exitStatus = outcomeExitStatus(options, output);
+    // A verdict the check reached stands; so does a left-alone or a finished update.
+    const bool reachedAnEnd = exitStatus == kExitSuccess || (options.check && check && check->verdict != CheckVerdict::Failed);
+    if (stop.stopped() && !reachedAnEnd) {
         // A stop that came after the last verified block changed nothing: the update finished.
-        printError(cliTexts(lang).stopped);
+        printError(memoryAtStake(options, output) ? cliTexts(lang).stopped : cliTexts(lang).checkStopped);
         exitStatus = stop.exitStatus();
-    } else if (code == RESULT_NONE) {
+    } else if (code == RESULT_NONE && !check) {
         printError(cliTexts(lang).noResult);
         exitStatus = ERROR_UPDATE_EXCEPTION;
     }
@@ -220,7 +263,8 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
         printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
     }
-    const UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    record.leftAlone = options.skipCurrent && check && check->verdict == CheckVerdict::Holds;
     if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
         printError("cannot write the report " + *options.jsonFile + ": " + error);
     }

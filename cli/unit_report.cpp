@@ -1,6 +1,7 @@
 // The port trace of a run and the JSON report of its unit.
 #include "cli/unit_report.h"
 
+#include "cli/check_report.h"
 #include "cli/terminal_display.h"
 #include "files/device_list.h"
 #include "files/texts.h"
@@ -98,6 +99,8 @@ JsonValue unitReport(const UnitRecord& record)
     unit.set("stored", std::move(stored));
     unit.set("result", record.finalCode != 0 ? codeObject(record.finalCode) : JsonValue());
     unit.set("firmwareProblem", firmwareProblemReport(record.firmwareProblem));
+    unit.set("check", checkReport(record.check));
+    unit.set("leftAlone", JsonValue::boolean(record.leftAlone));
     unit.set("exitStatus", JsonValue::number(record.exitStatus));
     unit.set("start", JsonValue::string(isoTime(record.start)));
     unit.set("end", JsonValue::string(isoTime(record.end)));
@@ -214,6 +217,7 @@ UnitRecord UnitRun::finish(const TerminalOutput& output, int exitStatus, const s
     record.storedCodes = output.storedCodes();
     record.finalCode = output.finalCode();
     if (output.refusedFirmware()) record.firmwareProblem = output.refusedFirmware()->problem;
+    record.check = output.checkResult();
     record.exitStatus = exitStatus;
     if (counter_) {
         record.blocksWritten = counter_->blocksWritten();

@@ -5,6 +5,7 @@
 #include "cli/json.h"
 #include "files/firmware_image.h"
 #include "link/trace.h"
+#include "update/check.h"
 
 #include <chrono>
 #include <cstdint>
@@ -31,6 +32,8 @@ struct UnitRecord {
     std::vector<std::uint8_t> storedCodes;   // during the update, the final one last
     std::uint8_t finalCode = 0;
     std::optional<FirmwareProblem> firmwareProblem;   // why the firmware file was refused (code 3)
+    std::optional<CheckResult> check;   // the check's comparison (--check, --skip-current)
+    bool leftAlone = false;             // --skip-current found it current and did not update it
     int exitStatus = 0;
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;

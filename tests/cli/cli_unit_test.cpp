@@ -1,8 +1,10 @@
 // The command-line updater's parts that need no unit: its JSON reader and writer, the unit
 // report and its times, the trace file names of --all, and the new options.
+#include "cli/check_report.h"
 #include "cli/cli_options.h"
 #include "cli/json.h"
 #include "cli/unit_report.h"
+#include "update/result_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +152,72 @@ TEST(UnitReport, FirmwareProblem)
     }
 }
 
+// The verdict of every way a check can end, as a person reads it; the ways the testbed's
+// unit cannot easily be made to end (the checksum or the verify command unanswered) too.
+TEST(CheckReport, VerdictLines)
+{
+    CheckResult result;
+    result.firmwareVersion = "2.14";
+    result.firmwareFile = "VX58PRO_V214.hex";
+    result.blockCount = 512;
+    result.imageChecksum = 0xE732;
+    result.deviceChecksum = 0xE732;
+    result.verdict = CheckVerdict::Holds;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false), "holds firmware 2.14 (VX58PRO_V214.hex)");
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "holds firmware 2.14 (VX58PRO_V214.hex); current, left alone");
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, true),
+              "enthält Firmware 2.14 (VX58PRO_V214.hex); aktuell, nicht verändert");
+
+    result.verdict = CheckVerdict::Differs;
+    result.refusedBlock = 300;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "differs from firmware 2.14 (VX58PRO_V214.hex): the unit refused block 300 (checksums equal, 0xE732); "
+              "updating");
+    result.refusedBlock = -1;
+    result.deviceChecksum = 0x0800;
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, false),
+              "weicht ab von Firmware 2.14 (VX58PRO_V214.hex): Prüfsumme 0x0800 im Gerät, 0xE732 der Datei");
+
+    result.verdict = CheckVerdict::Failed;
+    result.deviceChecksum.reset();
+    result.failure = CheckFailure::ChecksumUnanswered;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "check failed: no answer to the checksum command; not updated");
+    result.failure = CheckFailure::VerifyNotAcknowledged;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false), "check failed: the verify command was not acknowledged");
+    result.failure = CheckFailure::BlockUnanswered;
+    result.unansweredBlock = 7;
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, false),
+              "Prüfung fehlgeschlagen: keine Antwort auf Block 7 des Vergleichs");
+
+    // A device list field's control bytes reach the terminal as marks.
+    result.firmwareVersion = "2.14\x1b[2J";
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false).find('\x1b'), std::string::npos);
+}
+
+TEST(CheckReport, ReportMembers)
+{
+    EXPECT_TRUE(checkReport(std::nullopt).isNull());
+    CheckResult result;
+    result.verdict = CheckVerdict::Failed;
+    result.failure = CheckFailure::ChecksumUnanswered;
+    result.blockCount = 128;
+    result.imageChecksum = 0x1234;
+    const JsonValue failed = checkReport(result);
+    EXPECT_EQ(failed.find("verdict")->asString(), "failed");
+    EXPECT_EQ(failed.find("failure")->asString(), "checksumUnanswered");
+    EXPECT_TRUE(failed.find("deviceChecksum")->isNull());
+    EXPECT_EQ(failed.find("imageChecksum")->asNumber(), 0x1234);
+    EXPECT_TRUE(failed.find("refusedBlock")->isNull());
+
+    UnitRecord record;
+    record.check = result;
+    record.leftAlone = false;
+    EXPECT_EQ(unitReport(record).find("check")->find("blocks")->asNumber(), 128);
+    EXPECT_FALSE(unitReport(record).find("leftAlone")->asBool());
+}
+
 TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
 {
     EXPECT_EQ(traceFileForUnit("trace.txt", "FTVF2Q7K"), "trace-FTVF2Q7K.txt");
@@ -188,6 +256,22 @@ TEST(CliOptions, SerialAllJsonAndTrace)
     CliOptions all;
     ASSERT_TRUE(parses({"--all", "--json", "r.json"}, all, error));
     EXPECT_TRUE(all.all);
+}
+
+TEST(CliOptions, CheckAndSkipCurrent)
+{
+    std::string error;
+    CliOptions check;
+    ASSERT_TRUE(parses({"--check", "--serial", "FTVF2Q7K"}, check, error)) << error;
+    EXPECT_TRUE(check.check);
+    EXPECT_FALSE(check.skipCurrent);
+    CliOptions skip;
+    ASSERT_TRUE(parses({"--skip-current"}, skip, error)) << error;
+    EXPECT_TRUE(skip.skipCurrent);
+    CliOptions both;
+    EXPECT_FALSE(parses({"--check", "--skip-current"}, both, error));
+    CliOptions withValue;
+    EXPECT_FALSE(parses({"--check=yes"}, withValue, error));
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ def test_check_says_holds_or_differs_and_touches_nothing(data):
     assert memory == image_of(FIRMWARE_A)
 
     holds = run_cli(data, ["--memory-in", "a.bin", "--memory-out", "after-a.bin", "--record", "record.txt"],
-                    "--check", "--json", "report.json", "--trace", "trace.txt")
+                    "--check", "--serial", "FTVF2Q7K", "--json", "report.json", "--trace", "trace.txt")
     assert holds.returncode == 0, holds.stdout + holds.stderr
     lines = holds.stdout.splitlines()
     assert "Holds firmware 2.14 (VX58PRO_V214.hex)" in lines

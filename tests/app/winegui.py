@@ -30,9 +30,10 @@ def have_wine():
 
 
 class WinePrefix:
-    """A fresh 64-bit Wine prefix with its own persistent wineserver."""
+    """A fresh 64-bit Wine prefix with its own persistent wineserver. log_pixels: the screen's
+    dots per inch for Windows programs (Windows' display scale: 96 is 100 %, 192 is 200 %)."""
 
-    def __init__(self, display_env):
+    def __init__(self, display_env, log_pixels=None):
         self.path = tempfile.mkdtemp(prefix="vf-wine-gui.")
         self.env = dict(display_env, WINEPREFIX=self.path, WINEARCH="win64",
                         WINELOADER=WINE64, WINEDEBUG="-all",
@@ -46,6 +47,9 @@ class WinePrefix:
                            stderr=self.log, timeout=180)
         if r.returncode != 0:
             raise RuntimeError(f"wineboot failed (see {self.path}.log)")
+        if log_pixels and self.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                                   "/t", "REG_DWORD", "/d", str(log_pixels), "/f") != 0:
+            raise RuntimeError(f"setting LogPixels failed (see {self.path}.log)")
         self.registry = None
 
     def run(self, *args, timeout=60):

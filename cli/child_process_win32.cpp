@@ -190,7 +190,11 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
 
     std::string commandLine = quoted(program);
     for (const std::string& argument : arguments) commandLine += " " + quoted(argument);
-    commandLine += " --event-fd " + handleNumber(writeEnd) + " --stop-event " + handleNumber(stop);
+    for (const std::string& argument : {std::string("--event-fd"), handleNumber(writeEnd), std::string("--stop-event"),
+                                        handleNumber(stop)}) {
+        commandLine += ' ';
+        commandLine += argument;
+    }
 
     HANDLE inherited[] = {nullDevice, writeEnd, stop};
     PROCESS_INFORMATION process{};

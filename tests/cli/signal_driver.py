@@ -4,7 +4,8 @@ port left locked by the first run shows in the second.
 
     signal_driver.py RESULT_JSON SCENARIO PROGRAM [ARGS...]
 
-SCENARIO: hangup, one-interrupt, two-interrupts, terminate; twice (two runs, no signal); or
+SCENARIO: hangup, one-interrupt, two-interrupts, terminate; stop (two interrupts, one run);
+twice (two runs, no signal); or
 watch-descriptors (no signal; records which descriptors of the program lead to a terminal,
 the port, while it runs); or group-interrupts (the program leads a process group of its own,
 as a shell's job does, and the group gets SIGINT, as from a terminal's Ctrl-C, when the
@@ -28,6 +29,7 @@ SCENARIOS = {
     "hangup": [signal.SIGHUP],
     "one-interrupt": [signal.SIGINT],
     "two-interrupts": [signal.SIGINT, signal.SIGINT],
+    "stop": [signal.SIGINT, signal.SIGINT],   # as two-interrupts, without the second run
     "terminate": [signal.SIGTERM],
     "watch-descriptors": [],
     "twice": [],

@@ -439,6 +439,26 @@ assert report["notConnected"] == [{"serial": "FTVF0TST", "port": "COM12"}, {"ser
 PYTHON
     echo "PASS bench: --list and --all tell connected from remembered converters; the two connected units are updated, exit 0"
 
+    # The program, its report and its traces at paths outside the ANSI code page: the children
+    # are started and the files made through the wide Windows calls.
+    local unicode_dir="$work/prüfstand-日本"
+    mkdir "$unicode_dir" && cp "$cli" "$unicode_dir/" || fail "a folder with a Unicode name"
+    start_sim_behind com7 --end-address 0FFF
+    sim7=$last_sim_pid
+    start_sim_behind com8 --end-address 0FFF
+    sim8=$last_sim_pid
+    pids="$sim7 $sim8"
+    (cd "$work/data" && wine_run "$unicode_dir/varnoflex-cli.exe" -y --language en --all --json "報告.json" \
+        --trace "跡.txt") >"$work/unicode.out"
+    rc=$?
+    stop_sims $sim7 $sim8 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (Unicode paths)"; }
+    pids=""
+    [ $rc -eq 0 ] || { cat "$work/unicode.out"; fail "--all from a Unicode path: exit $rc, expected 0"; }
+    python3 -c 'import json,sys; u=json.load(open(sys.argv[1]))["units"]; assert [x["result"]["code"] for x in u] == [23, 23], u' \
+        "$work/data/報告.json" && [ -s "$work/data/跡-FTVF2Q7K.txt" ] && [ -s "$work/data/跡-FTVF8H3N.txt" ] \
+        || { ls "$work/data"; fail "--all from a Unicode path: report or traces missing"; }
+    echo "PASS bench: --all started from a folder outside the ANSI code page writes its report and traces there too"
+
     # Two console Ctrl-C (Wine turns SIGINT into CTRL_C_EVENT) in the write pass: the first
     # warns, the second stops every child through its stop event, between frames.
     start_sim_behind com7 --pace --memory-out "$work/stopped7.bin"

@@ -453,6 +453,66 @@ def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):
         ("/dev/ttyUSB2", True, EXIT_DUPLICATE_SERIAL)]
 
 
+def children_of(pid):
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid:
+                found.append(int(entry))
+    return found
+
+
+def descriptors(pid):
+    links = {}
+    for name in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            links[int(name)] = os.readlink(f"/proc/{pid}/fd/{name}")
+        except OSError:
+            pass
+    return links
+
+
+def test_each_child_holds_only_its_own_descriptors(data):
+    # The children of --all while they write: their standard streams on the null device, the
+    # write end of their own event pipe, and nothing of the parent's (its report file, its
+    # standard output kept for "--json -") or of another child.
+    testbed = ["--unit", "FTVF2Q7K", "--pace", "--unit", "FTVF8H3N", "--pace"]
+    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "-",
+               "--trace", "trace.txt"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        seen = set()
+        for line in process.stderr:   # under "--json -" the summary goes to standard error
+            match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
+            if match:
+                seen.add(match.group(1))
+            if len(seen) == 2:
+                break
+        [parent] = children_of(process.pid)
+        children = children_of(parent)
+        assert len(children) == 2
+        links = [descriptors(child) for child in children]
+        # The test's ends of the parent's standard output (kept for the report) and error.
+        streams = {os.readlink(f"/proc/self/fd/{stream.fileno()}") for stream in (process.stdout, process.stderr)}
+    finally:
+        process.send_signal(signal.SIGTERM)
+        process.communicate(timeout=TIMEOUT_S)
+    pipes = [{target for target in child.values() if target.startswith("pipe:")} for child in links]
+    shared = pipes[0] & pipes[1]   # the testbed's preload library's, inherited by everyone
+    for child, child_pipes in zip(links, pipes):
+        assert [child.get(fd) for fd in (0, 1, 2)] == ["/dev/null"] * 3, child
+        assert len(child_pipes - shared) == 1, child   # its own event pipe
+        assert not (set(child.values()) & streams), child
+        assert not any("trace.txt" in target and "FTVF" not in target for target in child.values()), child
+    assert pipes[0] - shared != pipes[1] - shared
+
+
 def test_hangup_during_all_lets_every_unit_finish(data):
     status, stdout, errors = signal_all_while_writing(data, 2, [signal.SIGHUP])
     assert status == 0, stdout + errors

@@ -7,7 +7,6 @@
 // program at once, as they always did.
 #include "app/app.h"
 
-#include "link/serial.h"
 #include "update/interrupts.h"
 #include "update/shared_state.h"
 #include "update/stop_decision.h"
@@ -33,16 +32,9 @@ void guardUpdate()
 
 void watchUpdateSignals(void*)
 {
-    switch (updateStop.decide(interruptCounts(), UpdateStop::Clock::now())) {
-    case UpdateStop::Action::None:
-        break;
-    case UpdateStop::Action::Warn:
+    if (watchInterrupts(updateStop) == UpdateStop::Action::Warn) {
         std::fprintf(stderr, "\n%s\n", stopWarningText(language));
         std::fflush(stderr);
-        break;
-    case UpdateStop::Action::Stop:
-        portStopTransfers();
-        break;
     }
     // The worker sets busy before it clears startRequested: when both are 0 after a request,
     // the update has ended and the worker has closed the port.

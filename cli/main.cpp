@@ -9,7 +9,6 @@
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
-#include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
 #include "files/std_streams.h"
@@ -20,6 +19,7 @@
 #include "update/interrupts.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/stop_decision.h"
 #include "update/update.h"
 #include "update/worker.h"
 
@@ -197,7 +197,10 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
     followWorker(display, output, [&stop, lang] {
-        watchInterrupts(stop, lang);
+        if (watchInterrupts(stop) == UpdateStop::Action::Warn) {
+            std::fprintf(stderr, "\n%s\n", stopWarningText(lang));
+            std::fflush(stderr);
+        }
         return startRequested.load() == 0 && busy.load() == 0;
     });
 

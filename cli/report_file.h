@@ -3,7 +3,7 @@
 // into a new temporary file beside its place, and renamed into place only when all of it
 // is on disk. A path that names something other than a regular file (a device such as
 // /dev/stdout, a pipe) is written directly. report_file_posix.cpp and report_file_win32.cpp
-// are the two forms.
+// are the two forms, report_file.cpp what they share.
 #pragma once
 
 #include <cstdio>
@@ -39,5 +39,5 @@ private:
     std::string target_;          // the place: path, or where its symbolic link leads
     std::string temporaryPath_;   // empty: written directly
     std::FILE* stream_ = nullptr;
-    int writeError_ = 0;   // the first failed write's reason (POSIX errno, Windows error)
+    int writeError_ = 0;   // the first failed write's reason (errno)
 };

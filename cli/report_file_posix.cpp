@@ -28,11 +28,6 @@ std::string reason(int error)
 
 }  // namespace
 
-ReportFile::~ReportFile()
-{
-    discard();
-}
-
 bool ReportFile::create(const std::string& path, std::string& error)
 {
     discard();
@@ -83,15 +78,6 @@ bool ReportFile::create(const std::string& path, std::string& error)
     temporaryPath_ = pattern;
     target_ = target;
     return true;
-}
-
-bool ReportFile::write(const std::string& text)
-{
-    if (stream_ == nullptr) return false;
-    if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size() && writeError_ == 0) {
-        writeError_ = errno != 0 ? errno : EIO;
-    }
-    return writeError_ == 0;
 }
 
 bool ReportFile::commit(std::string& error)

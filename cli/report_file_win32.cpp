@@ -41,11 +41,6 @@ std::FILE* streamOf(HANDLE handle)
 
 }  // namespace
 
-ReportFile::~ReportFile()
-{
-    discard();
-}
-
 bool ReportFile::create(const std::string& path, std::string& error)
 {
     discard();
@@ -95,15 +90,6 @@ bool ReportFile::create(const std::string& path, std::string& error)
     }
     error = errorText(ERROR_FILE_EXISTS);
     return false;
-}
-
-bool ReportFile::write(const std::string& text)
-{
-    if (stream_ == nullptr) return false;
-    if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size() && writeError_ == 0) {
-        writeError_ = ERROR_WRITE_FAULT;
-    }
-    return writeError_ == 0;
 }
 
 bool ReportFile::commit(std::string& error)

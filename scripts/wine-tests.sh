@@ -142,13 +142,20 @@ last_sim_pid=""
 start_sim_at() {
     local port=$1
     shift
-    local pathfile=$work/pty-path-$port
+    start_sim_linked "$WINEPREFIX/dosdevices/$port" "$work/pty-path-$port" "$@"
+}
+
+# Starts vf-sim on a fresh pty with the options after the first two and points the link
+# given first at its pty (its path also in the file given second); its pid in last_sim_pid.
+start_sim_linked() {
+    local link=$1 pathfile=$2
+    shift 2
     rm -f "$pathfile"
     "$sim" "$@" --pty "$pathfile" 2>>"$work/sim.err" &
     last_sim_pid=$!
     for _ in $(seq 200); do [ -s "$pathfile" ] && break; sleep 0.05; done
     [ -s "$pathfile" ] || fail "vf-sim did not start (see $work/sim.err)"
-    ln -sfn "$(cat "$pathfile")" "$WINEPREFIX/dosdevices/$port"
+    ln -sfn "$(cat "$pathfile")" "$link"
 }
 
 # Plugs COM ports in, as Windows sees a converter that is there: Wine's mount manager gives a
@@ -353,13 +360,7 @@ register_converters() {
 start_sim_behind() {
     local port=$1
     shift
-    local pathfile=$work/pty-path-$port
-    rm -f "$pathfile"
-    "$sim" "$@" --pty "$pathfile" 2>>"$work/sim.err" &
-    last_sim_pid=$!
-    for _ in $(seq 200); do [ -s "$pathfile" ] && break; sleep 0.05; done
-    [ -s "$pathfile" ] || fail "vf-sim did not start (see $work/sim.err)"
-    ln -sfn "$(cat "$pathfile")" "$work/$port"
+    start_sim_linked "$work/$port" "$work/pty-path-$port" "$@"
 }
 
 # Stops the simulated units whose pids are given; false when one saw a protocol violation.

@@ -2,6 +2,7 @@
 // texts.
 #include "update/stop_decision.h"
 
+#include "link/serial.h"
 #include "update/result_codes.h"
 
 UpdateStop::Action UpdateStop::decide(const InterruptCounts& counts, Clock::time_point now)
@@ -25,6 +26,13 @@ UpdateStop::Action UpdateStop::decide(const InterruptCounts& counts, Clock::time
         }
     }
     seen_ = counts;
+    return action;
+}
+
+UpdateStop::Action watchInterrupts(UpdateStop& stop)
+{
+    const UpdateStop::Action action = stop.decide(interruptCounts(), UpdateStop::Clock::now());
+    if (action == UpdateStop::Action::Stop) portStopTransfers();
     return action;
 }
 

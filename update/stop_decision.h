@@ -34,6 +34,10 @@ private:
     int exitStatus_ = 0;
 };
 
+// Takes the counts now and what they ask for; on a stop halts all traffic with the unit.
+// The front end tells a person on a warning. Called by the thread that follows the update.
+UpdateStop::Action watchInterrupts(UpdateStop& stop);
+
 // The warning after the first Ctrl-C, and the note after a stop, in lang (UTF-8).
 const char* stopWarningText(int lang);
 const char* stoppedText(int lang);

@@ -3,7 +3,7 @@
 // count while an update is guarded and end the program otherwise.
 #include "cli/cli_texts.h"
 #include "update/interrupts.h"
-#include "cli/update_stop.h"
+#include "update/stop_decision.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,8 @@
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // Sets the console's output to UTF-8 (Windows) and puts the code page it had back when the
-// process ends, by exit or by the end of the main function. Nothing elsewhere.
+// process ends: by exit, by the end of the main function, or by a console event that ends it
+// (call this before installInterruptHandlers, whose handler is asked first). Nothing elsewhere.
 void setUpConsole();
 // Puts the console's output code page back now (for a process about to end otherwise).
 void restoreConsole();

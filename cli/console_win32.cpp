@@ -42,6 +42,14 @@ void restoreAtExit()
     restoreConsole();
 }
 
+// Called after the update's own handler declined an event (it is not guarding an update):
+// the process is about to end without running its exit functions.
+BOOL WINAPI restoreBeforeTheEnd(DWORD)
+{
+    restoreConsole();
+    return FALSE;
+}
+
 }  // namespace
 
 std::vector<std::string> commandLineArguments(int argc, char** argv)
@@ -64,6 +72,7 @@ void setUpConsole()
     if (current == 0) return;   // no console
     savedOutputCodePage.store(current);
     std::atexit(restoreAtExit);
+    SetConsoleCtrlHandler(restoreBeforeTheEnd, TRUE);
     SetConsoleOutputCP(CP_UTF8);
 }
 

@@ -279,8 +279,8 @@ int main(int argc, char** argv)
 {
     // Before anything is opened: no port or file may take a standard stream's place.
     ensureStandardStreamsOpen();
-    installInterruptHandlers();
     setUpConsole();
+    installInterruptHandlers();
     CliOptions options;
     std::string error;
     const std::vector<std::string> arguments = commandLineArguments(argc, argv);

@@ -188,12 +188,12 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
         return false;
     }
 
+    std::vector<std::string> all = arguments;
+    all.insert(all.end(), {"--event-fd", handleNumber(writeEnd), "--stop-event", handleNumber(stop)});
     std::string commandLine = quoted(program);
-    for (const std::string& argument : arguments) commandLine += " " + quoted(argument);
-    for (const std::string& argument : {std::string("--event-fd"), handleNumber(writeEnd), std::string("--stop-event"),
-                                        handleNumber(stop)}) {
+    for (const std::string& argument : all) {
         commandLine += ' ';
-        commandLine += argument;
+        commandLine += quoted(argument);
     }
 
     HANDLE inherited[] = {nullDevice, writeEnd, stop};

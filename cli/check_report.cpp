@@ -42,18 +42,43 @@ const char* failureName(CheckFailure failure)
     return nullptr;
 }
 
-JsonValue numberOrNull(int value)
+Json numberOrNull(int value)
 {
-    return value >= 0 ? JsonValue::number(value) : JsonValue();
+    return value >= 0 ? Json(value) : Json();
+}
+
+constexpr int kMaxBlocks = 1 << 16;   // far above any unit's 512
+
+// The member name of object when it is an integer within [low, high]; nothing otherwise
+// (also when it is null or missing).
+std::optional<int> intMember(const Json& object, const char* name, int low, int high)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    const auto value = found->get<std::int64_t>();
+    if (value < low || value > high) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool isNull(const Json& object, const char* name)
+{
+    const auto found = object.find(name);
+    return found != object.end() && found->is_null();
 }
 
 }  // namespace
 
 std::string checkVerdictText(const CheckResult& result, int lang, bool skipCurrent)
 {
+    return checkVerdictTextShown(result, cp1252ToUtf8(markControlCharactersInLine(result.firmwareVersion)),
+                                 cp1252ToUtf8(markControlCharactersInLine(result.firmwareFile)), lang, skipCurrent);
+}
+
+std::string checkVerdictTextShown(const CheckResult& result, const std::string& shownVersion,
+                                  const std::string& shownFile, int lang, bool skipCurrent)
+{
     const CliTexts& texts = cliTexts(lang);
-    const std::string firmware = " " + cp1252ToUtf8(markControlCharactersInLine(result.firmwareVersion)) + " (" +
-                                 cp1252ToUtf8(markControlCharactersInLine(result.firmwareFile)) + ")";
+    const std::string firmware = " " + shownVersion + " (" + shownFile + ")";
     std::string text;
     std::string_view next;
     switch (result.verdict) {
@@ -99,18 +124,71 @@ const char* checkVerdictName(CheckVerdict verdict)
     return "failed";
 }
 
-JsonValue checkReport(const std::optional<CheckResult>& result)
+Json checkReport(const std::optional<CheckResult>& result)
 {
-    if (!result) return JsonValue();
-    JsonValue check = JsonValue::object();
-    check.set("verdict", JsonValue::string(checkVerdictName(result->verdict)));
+    if (!result) return Json();
+    Json check = Json::object();
+    check["verdict"] = checkVerdictName(result->verdict);
     const char* failure = failureName(result->failure);
-    check.set("failure", failure != nullptr ? JsonValue::string(failure) : JsonValue());
-    check.set("blocks", JsonValue::number(result->blockCount));
-    check.set("deviceChecksum", result->deviceChecksum ? JsonValue::number(*result->deviceChecksum) : JsonValue());
-    check.set("imageChecksum", JsonValue::number(result->imageChecksum));
-    check.set("blocksVerified", JsonValue::number(result->blocksVerified));
-    check.set("refusedBlock", numberOrNull(result->refusedBlock));
-    check.set("unansweredBlock", numberOrNull(result->unansweredBlock));
+    check["failure"] = failure != nullptr ? Json(failure) : Json();
+    check["blocks"] = result->blockCount;
+    check["deviceChecksum"] = result->deviceChecksum ? Json(*result->deviceChecksum) : Json();
+    check["imageChecksum"] = result->imageChecksum;
+    check["blocksVerified"] = result->blocksVerified;
+    check["refusedBlock"] = numberOrNull(result->refusedBlock);
+    check["unansweredBlock"] = numberOrNull(result->unansweredBlock);
     return check;
+}
+
+std::optional<CheckResult> checkResultFrom(const Json& members)
+{
+    if (!members.is_object()) return std::nullopt;
+    CheckResult result;
+    const auto verdict = members.find("verdict");
+    if (verdict == members.end() || !verdict->is_string()) return std::nullopt;
+    const std::string& verdictName = verdict->get_ref<const std::string&>();
+    bool known = false;
+    for (CheckVerdict each : {CheckVerdict::Holds, CheckVerdict::Differs, CheckVerdict::Failed}) {
+        if (verdictName == checkVerdictName(each)) {
+            result.verdict = each;
+            known = true;
+        }
+    }
+    if (!known) return std::nullopt;
+    const auto failure = members.find("failure");
+    if (failure != members.end() && failure->is_string()) {
+        for (CheckFailure each : {CheckFailure::ChecksumUnanswered, CheckFailure::VerifyNotAcknowledged,
+                                  CheckFailure::BlockUnanswered}) {
+            if (failure->get_ref<const std::string&>() == failureName(each)) result.failure = each;
+        }
+    }
+    const auto blocks = intMember(members, "blocks", 0, kMaxBlocks);
+    const auto imageChecksum = intMember(members, "imageChecksum", 0, 0xFFFF);
+    const auto verified = intMember(members, "blocksVerified", 0, kMaxBlocks);
+    if (!blocks || !imageChecksum || !verified) return std::nullopt;
+    result.blockCount = *blocks;
+    result.imageChecksum = static_cast<std::uint16_t>(*imageChecksum);
+    result.blocksVerified = *verified;
+    if (const auto device = intMember(members, "deviceChecksum", 0, 0xFFFF)) {
+        result.deviceChecksum = static_cast<std::uint16_t>(*device);
+    } else if (!isNull(members, "deviceChecksum")) {
+        return std::nullopt;
+    }
+    result.refusedBlock = intMember(members, "refusedBlock", 0, kMaxBlocks).value_or(-1);
+    result.unansweredBlock = intMember(members, "unansweredBlock", 0, kMaxBlocks).value_or(-1);
+    // A difference needs the unit's word: its checksum, or a block it refused.
+    if (result.verdict == CheckVerdict::Differs && !result.deviceChecksum) return std::nullopt;
+    return result;
+}
+
+Json firmwareProblemReport(const std::optional<FirmwareProblem>& problem)
+{
+    if (!problem) return Json();
+    const auto positiveOrNull = [](std::int64_t value) { return value > 0 ? Json(value) : Json(); };
+    Json object = Json::object();
+    object["kind"] = std::string(firmwareProblemName(problem->kind));
+    object["record"] = positiveOrNull(problem->record);
+    object["line"] = positiveOrNull(problem->line);
+    object["address"] = problem->address >= 0 ? Json(problem->address) : Json();
+    return object;
 }

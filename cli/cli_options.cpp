@@ -118,10 +118,6 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
         error = "--check and --skip-current exclude each other (--check never updates)";
         return false;
     }
-    if (options.all && (options.check || options.skipCurrent)) {
-        error = std::string(options.check ? "--check" : "--skip-current") + " with --all is not available yet";
-        return false;
-    }
     if (options.all && (options.eventFd || options.stopEvent)) {
         error = "--all sends no events of its own (--event-fd and --stop-event are for one unit)";
         return false;
@@ -155,8 +151,8 @@ const char* cliUsageText()
         "                        they match; opens no port\n"
         "      --serial SERIAL   update only the unit behind the converter with this serial\n"
         "                        (8 characters); only the device list entries naming it are tried\n"
-        "      --all             update every unit behind a listed converter at the same time,\n"
-        "                        one process per converter, then print a summary table\n"
+        "      --all             update (or check) every unit behind a listed converter at the\n"
+        "                        same time, one process per converter, then print a summary table\n"
         "      --check           do not update: say whether the unit holds the firmware the\n"
         "                        device list names (its checksum, then every block compared by\n"
         "                        the unit itself); nothing is erased or written\n"
@@ -207,7 +203,8 @@ const char* cliUsageText()
         " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns;\n"
         "      a check, which writes nothing, stops at the first)\n"
         " 143  update stopped by SIGTERM\n"
-        "      --all: 0 when every unit finished, else the status of the first unit in converter\n"
-        "      order that did not; 130 or 143 when stopped (Ctrl-C twice, SIGTERM)\n"
+        "      --all: 0 when every unit finished (--check: holds its firmware), else the status\n"
+        "      of the first unit in converter order that did not; 130 or 143 when stopped\n"
+        "      (Ctrl-C twice, SIGTERM; a check, once)\n"
         "Other result codes (1 to 22) end the program with their own number.\n";
 }

@@ -613,6 +613,12 @@ TEST(CliOptions, CheckAndSkipCurrent)
     EXPECT_FALSE(parses({"--check", "--skip-current"}, both, error));
     CliOptions withValue;
     EXPECT_FALSE(parses({"--check=yes"}, withValue, error));
+    CliOptions allChecked;
+    ASSERT_TRUE(parses({"--all", "--check"}, allChecked, error)) << error;
+    EXPECT_TRUE(allChecked.all && allChecked.check);
+    CliOptions allSkipping;
+    ASSERT_TRUE(parses({"--all", "--skip-current"}, allSkipping, error)) << error;
+    EXPECT_TRUE(allSkipping.all && allSkipping.skipCurrent);
 }
 
 }  // namespace

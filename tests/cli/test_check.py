@@ -8,6 +8,7 @@ Environment: VF_CLI, VF_TESTBED, VF_SAMPLE_DIR, VF_IMAGE_TOOL (as for test_cli.p
 import importlib.util
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -257,3 +258,126 @@ def test_check_options_on_the_command_line(data):
     assert german.returncode == 0, german.stdout + german.stderr
     assert "Enthält Firmware 2.14 (VX58PRO_V214.hex)" in german.stdout.splitlines()
     assert "Vergleichen 100 %" in german.stdout.splitlines()
+
+
+# The sample list's three entries and a fourth one for a test rig, in converter order.
+UNITS = [
+    ("FTVF2Q7K", "VX-58 Pro", "2.14", "VX58PRO_V214.hex"),
+    ("FTVF8H3N", "VX-36 Compact", "1.07", "VX36C_V107.hex"),
+    ("FTVF5M9R", "VX-44 Macro Ring", "3.02", "VX44MR_V302.hex"),
+    ("FTVF0TST", "VX-90 Test", "9.99", "VX58PRO_V214.hex"),
+]
+
+
+def add_test_rig_entry(data):
+    listed = vf_image.decode_storage((data / "devicelist.ovk").read_bytes())
+    listed += b"#VX-90 Test,Test Rig,FTVF0TST,9.99,VX58PRO_V214.hex\r\n"
+    (data / "devicelist.ovk").write_bytes(vf_image.decode_storage(listed))
+
+
+def summary_rows(stdout):
+    """The rows of the summary table after its heading, split on runs of two spaces or more."""
+    lines = stdout.splitlines()
+    heading = next(i for i, line in enumerate(lines) if line.startswith("Serial  "))
+    rows = []
+    for line in lines[heading + 1:]:
+        if not line.strip():
+            break
+        rows.append(re.split(r"\s{2,}", line))
+    return rows
+
+
+def bench(memory_in):
+    """Testbed options for the four units, each starting with the memory memory_in names
+    (None: its own default, blank), recording and keeping what it holds afterwards."""
+    testbed = []
+    for index, (serial, *_rest) in enumerate(UNITS):
+        testbed += ["--unit", serial, "--memory-out", f"after{index}.bin", "--record", f"record{index}.txt"]
+        if memory_in[index]:
+            testbed += memory_in[index]
+    return testbed
+
+
+def holds_cell(index, skip_current):
+    _serial, _model, version, firmware = UNITS[index]
+    return f"holds firmware {version} ({firmware})" + ("; current, left alone" if skip_current else "")
+
+
+def test_all_skip_current_updates_only_the_units_that_differ(data):
+    add_test_rig_entry(data)
+    for index in (0, 3):
+        (data / f"current{index}.bin").write_bytes(image_of(UNITS[index][3]))
+    # Units 0 and 3 hold their firmware; unit 1 has older firmware, unit 2 is blank.
+    first = run_cli(data, bench([["--memory-in", "current0.bin"], ["--old-firmware"], None,
+                                 ["--memory-in", "current3.bin"]]),
+                    "--all", "--skip-current", "--json", "report.json")
+    assert first.returncode == 0, first.stdout + first.stderr
+    for index, (serial, _model, version, firmware) in enumerate(UNITS):
+        assert (data / f"after{index}.bin").read_bytes() == image_of(firmware), serial
+        if index in (0, 3):
+            assert_nothing_written(record_of(data, f"record{index}.txt"))
+    rows = summary_rows(first.stdout)
+    assert rows == [
+        ["FTVF2Q7K", "/dev/ttyUSB0", "VX-58 Pro", "2.14", holds_cell(0, True), "unchanged"],
+        ["FTVF8H3N", "/dev/ttyUSB1", "VX-36 Compact", "1.07", "finished", "written and verified"],
+        ["FTVF5M9R", "/dev/ttyUSB2", "VX-44 Macro Ring", "3.02", "finished", "written and verified"],
+        ["FTVF0TST", "/dev/ttyUSB3", "VX-90 Test", "9.99", holds_cell(3, True), "unchanged"],
+    ]
+    # Each unit's line gives its verdict first; the units that differ then show their update.
+    lines = first.stdout.splitlines()
+    differs = next(line for line in lines if line.startswith("FTVF8H3N /dev/ttyUSB1: differs from firmware 1.07"))
+    assert differs.endswith("; updating")
+    assert lines.index(differs) < lines.index("FTVF8H3N /dev/ttyUSB1: Writing 10 %")
+    assert "FTVF2Q7K /dev/ttyUSB0: Comparing 50 %" in lines
+    assert not [line for line in lines if line.startswith(("FTVF2Q7K /dev/ttyUSB0: Writing", "FTVF0TST /dev/ttyUSB3: Writing"))]
+
+    units = json.loads((data / "report.json").read_text())["units"]
+    assert [u["leftAlone"] for u in units] == [True, False, False, True]
+    assert [u["check"]["verdict"] for u in units] == ["holds", "differs", "differs", "holds"]
+    assert [u["memory"] for u in units] == ["unchanged", "written and verified", "written and verified", "unchanged"]
+    assert [u["exitStatus"] for u in units] == [0, 0, 0, 0]
+    assert [(u["blocksWritten"], u["blocksVerified"]) for u in units] == [(0, 512), (512, 512), (512, 512), (0, 512)]
+    assert units[1]["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"} and units[0]["result"] is None
+    assert units[2]["check"]["deviceChecksum"] == check_value(bytes([0xFF]) * MEMORY_BYTES)
+
+    # A second run over the same units: all four are current now, none is written.
+    second = run_cli(data, bench([["--memory-in", f"after{index}.bin"] for index in range(4)]),
+                     "--all", "--skip-current", "--json", "report.json")
+    assert second.returncode == 0, second.stdout + second.stderr
+    assert [row[4:] for row in summary_rows(second.stdout)] == [[holds_cell(i, True), "unchanged"] for i in range(4)]
+    for index, (serial, _model, _version, firmware) in enumerate(UNITS):
+        assert (data / f"after{index}.bin").read_bytes() == image_of(firmware), serial
+        assert_nothing_written(record_of(data, f"record{index}.txt"))
+    assert [u["leftAlone"] for u in json.loads((data / "report.json").read_text())["units"]] == [True] * 4
+
+
+def test_all_check_names_each_verdict_and_a_unit_that_stops_answering_fails(data):
+    add_test_rig_entry(data)
+    for index in range(4):
+        (data / f"current{index}.bin").write_bytes(image_of(UNITS[index][3]))
+    # Unit 0 holds its firmware, unit 1 goes silent and unit 3 is unplugged in the verify
+    # pass, unit 2 has other firmware.
+    result = run_cli(data, bench([["--memory-in", "current0.bin"],
+                                  ["--memory-in", "current1.bin", "--fault", "mute-after-block=100"],
+                                  ["--old-firmware"],
+                                  ["--memory-in", "current3.bin", "--fault", "hang-up-after-block=100"]]),
+                     "--all", "--check", "--json", "report.json")
+    # The first unit in converter order that does not hold its firmware gives the status.
+    assert result.returncode == EXIT_CHECK_FAILED, result.stdout + result.stderr
+    rows = summary_rows(result.stdout)
+    failed = "check failed: no answer to block 101 of the verify pass"
+    assert [row[4] for row in rows[:2]] == [holds_cell(0, False), failed]
+    assert rows[2][4].startswith("differs from firmware 3.02 (VX44MR_V302.hex): checksum ")
+    assert rows[3][4] == failed
+    assert [row[5] for row in rows] == ["unchanged"] * 4
+    assert "holds" not in " ".join(rows[1] + rows[3])
+    for index in range(4):
+        assert_nothing_written(record_of(data, f"record{index}.txt"))
+        if index != 2:
+            assert (data / f"after{index}.bin").read_bytes() == image_of(UNITS[index][3])
+
+    units = json.loads((data / "report.json").read_text())["units"]
+    assert [u["check"]["verdict"] for u in units] == ["holds", "failed", "differs", "failed"]
+    assert [u["exitStatus"] for u in units] == [0, EXIT_CHECK_FAILED, EXIT_DIFFERS, EXIT_CHECK_FAILED]
+    assert [u["leftAlone"] for u in units] == [False] * 4
+    assert units[3]["check"]["unansweredBlock"] == 101

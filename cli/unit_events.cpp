@@ -86,7 +86,9 @@ const char* memoryStateName(MemoryState state)
 
 bool UnitState::takeLine(std::string_view line)
 {
-    if (line.size() > kMaxEventLineBytes) return false;
+    // An event is one object on its line, as the writer puts it: anything else is turned away
+    // before the parser (which words a message for every error it meets) is asked.
+    if (line.size() > kMaxEventLineBytes || line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
     const Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
     return take(event);
 }

@@ -32,7 +32,8 @@
 
 using Json = nlohmann::ordered_json;
 
-// Event lines longer than this are not events (and are not parsed).
+// Event lines longer than this are not events (and are not parsed). An event line is its
+// object alone: "{" first, "}" last.
 inline constexpr std::size_t kMaxEventLineBytes = 4096;
 
 namespace event {

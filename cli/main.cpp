@@ -171,7 +171,7 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
-    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr);
+    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
     initSharedState();
     run.start();

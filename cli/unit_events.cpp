@@ -125,8 +125,24 @@ bool UnitState::take(const Json& event)
         lastError_ = *error;
         return true;
     }
+    if (kind == event::kFirmwareRefused) return takeFirmwareRefused(event);
     if (kind == event::kResult) return takeResult(event);
     return false;
+}
+
+bool UnitState::takeFirmwareRefused(const Json& event)
+{
+    const auto file = textMember(event, "file");
+    const auto kind = textMember(event, "kind");
+    if (!file || !kind) return false;
+    constexpr std::int64_t kMaxPosition = std::int64_t{1} << 32;
+    firmwareRefusal_ = FirmwareRefusal{*file,
+                                       *kind,
+                                       integerMember(event, "record", 1, kMaxPosition),
+                                       integerMember(event, "line", 1, kMaxPosition),
+                                       integerMember(event, "address", 0, kMaxPosition),
+                                       textMember(event, "text").value_or("")};
+    return true;
 }
 
 bool UnitState::takeIdentified(const Json& event)
@@ -267,6 +283,17 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
     unit["stored"] = std::move(stored);
     const std::uint8_t finalCode = state.finalCode();
     unit["result"] = finalCode != RESULT_NONE ? codeObject(finalCode) : Json();
+    if (const auto& refusal = state.firmwareRefusal()) {
+        const auto positionOrNull = [](const std::optional<std::int64_t>& value) {
+            return value ? Json(*value) : Json();
+        };
+        unit["firmwareProblem"] = Json{{"kind", refusal->kind},
+                                       {"record", positionOrNull(refusal->record)},
+                                       {"line", positionOrNull(refusal->line)},
+                                       {"address", positionOrNull(refusal->address)}};
+    } else {
+        unit["firmwareProblem"] = nullptr;
+    }
     const std::optional<int> exitStatus = extras.exitStatus ? extras.exitStatus : state.exitStatus();
     unit["exitStatus"] = exitStatus ? Json(*exitStatus) : Json();
     if (extras.times) {

@@ -47,6 +47,7 @@ inline constexpr const char* kVerifyMode = "verifyMode";
 inline constexpr const char* kBlockVerified = "blockVerified";
 inline constexpr const char* kCode = "code";
 inline constexpr const char* kPortError = "portError";
+inline constexpr const char* kFirmwareRefused = "firmwareRefused";
 inline constexpr const char* kResult = "result";
 }  // namespace event
 
@@ -56,6 +57,18 @@ struct ReportEntry {
     std::string target;
     std::string version;
     std::string firmwareFile;
+};
+
+// Why the firmware file was refused before anything was sent (result 3), as the report
+// gives it: the kind of the problem and where it is (each position absent when it concerns
+// none), and the problem as one line for the summary.
+struct FirmwareRefusal {
+    std::string file;
+    std::string kind;
+    std::optional<std::int64_t> record;
+    std::optional<std::int64_t> line;
+    std::optional<std::int64_t> address;
+    std::string text;
 };
 
 // What the unit's memory holds after the run, as far as the frames sent to it tell.
@@ -102,6 +115,8 @@ public:
     const std::string& detail() const { return detail_; }
     // The port's last error, from the result or the last portError event; empty: none.
     const std::string& lastError() const { return lastError_; }
+    // The firmware file the update refused, and why; none when it was not refused.
+    const std::optional<FirmwareRefusal>& firmwareRefusal() const { return firmwareRefusal_; }
     // Why a trace or report of the unit could not be written; empty: it was.
     const std::string& reportProblem() const { return reportProblem_; }
     std::optional<std::uint64_t> bytesSent() const { return bytesSent_; }
@@ -111,6 +126,7 @@ private:
     bool takeIdentified(const Json& event);
     bool takeBlock(const Json& event, bool verify);
     bool takeResult(const Json& event);
+    bool takeFirmwareRefused(const Json& event);
 
     bool identified_ = false;
     bool resultKnown_ = false;
@@ -131,6 +147,7 @@ private:
     std::string detail_;
     std::string lastError_;
     std::string reportProblem_;
+    std::optional<FirmwareRefusal> firmwareRefusal_;
     std::optional<std::uint64_t> bytesSent_;
     std::optional<std::uint64_t> bytesReceived_;
 };

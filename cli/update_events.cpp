@@ -3,6 +3,7 @@
 
 #include "cli/console.h"
 #include "files/device_list.h"
+#include "files/firmware_image.h"
 #include "files/texts.h"
 #include "link/commands.h"
 #include "link/discovery.h"
@@ -192,6 +193,21 @@ void ReportingDisplay::setDeviceLines(std::string_view deviceLine, std::string_v
                      {"version", shownField(entry.firmwareVersion)},
                      {"firmwareFile", shownField(entry.firmwareFile)}}},
                    {"blocks", protocolState.blockCount}});
+}
+
+void ReportingDisplay::firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem)
+{
+    inner_.firmwareFileRefused(firmwareFile, problem);
+    const auto positionOrNull = [](std::int64_t value, std::int64_t least) {
+        return value >= least ? Json(value) : Json();
+    };
+    log_.send(Json{{"event", event::kFirmwareRefused},
+                   {"file", shownField(firmwareFile)},
+                   {"kind", std::string(firmwareProblemName(problem.kind))},
+                   {"record", positionOrNull(problem.record, 1)},
+                   {"line", positionOrNull(problem.line, 1)},
+                   {"address", positionOrNull(problem.address, 0)},
+                   {"text", shownField(firmwareProblemText(problem, lang_))}});
 }
 
 void ReportingDisplay::resultStored(std::uint8_t code)

@@ -371,6 +371,28 @@ TEST_F(ReportFileTest, ASymbolicLinkStaysAndItsFileIsReplaced)
     EXPECT_EQ(contentOf(folder / "real.json"), "new");
 }
 
+// A refused firmware file: its problem's kind and where it is, null where it concerns none;
+// an event that does not say which file and what kind is left out.
+TEST(UnitReport, FirmwareProblem)
+{
+    UnitState state;
+    EXPECT_TRUE(unitReportObject(state, UnitReportExtras{})["firmwareProblem"].is_null());
+    EXPECT_FALSE(state.takeLine(R"({"event":"firmwareRefused","kind":"checksumMismatch"})"));
+    EXPECT_FALSE(state.firmwareRefusal());
+
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"VX58PRO_V214.hex","kind":"checksumMismatch",)"
+                               R"("record":12,"line":14,"address":65568,"text":"line 14, record 12: checksum"})"));
+    const Json problem = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
+    EXPECT_EQ(problem, (Json{{"kind", "checksumMismatch"}, {"record", 12}, {"line", 14}, {"address", 0x10020}}));
+    EXPECT_EQ(state.firmwareRefusal()->text, "line 14, record 12: checksum");
+
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"a.hex","kind":"noDataRecord",)"
+                               R"("record":null,"line":0,"address":-1})"));
+    const Json empty = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
+    EXPECT_EQ(empty["kind"], "noDataRecord");
+    for (const char* member : {"record", "line", "address"}) EXPECT_TRUE(empty[member].is_null()) << member;
+}
+
 TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
 {
     EXPECT_EQ(traceFileForUnit("trace.txt", "FTVF2Q7K"), "trace-FTVF2Q7K.txt");

@@ -232,7 +232,8 @@ def record_frames(path):
 
 @pytest.mark.parametrize("fault", [None, "refuse-write-block=7"])
 def test_trace_matches_what_the_unit_recorded(data, fault):
-    testbed = ["--end-address", "7FFF", "--record", "record.txt"] + (["--fault", fault] if fault else [])
+    testbed = ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--record", "record.txt"] + (
+        ["--fault", fault] if fault else [])
     result = run_cli(data, testbed, "--trace", "trace.txt")
     assert result.returncode == (12 if fault else 0), result.stdout + result.stderr
     events = trace_events(data / "trace.txt")
@@ -248,7 +249,8 @@ def test_trace_matches_what_the_unit_recorded(data, fault):
 
 
 def test_trace_shows_where_the_unit_stopped_answering(data):
-    result = run_cli(data, ["--end-address", "0FFF", "--fault", "no-final-ack"], "--trace", "trace.txt")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--fault", "no-final-ack"],
+                     "--trace", "trace.txt")
     assert result.returncode == 13, result.stdout + result.stderr
     lines = (data / "trace.txt").read_text().splitlines()
     # The last block is written with the end byte 03, then five reads of the ack come to nothing.
@@ -259,12 +261,13 @@ def test_trace_shows_where_the_unit_stopped_answering(data):
 
 
 def test_json_on_standard_output(data):
-    result = run_cli(data, ["--end-address", "0FFF"], "--json", "-")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF"], "--json", "-")
     assert result.returncode == 0, result.stdout + result.stderr
     report = json.loads(result.stdout)   # nothing else on standard output
     unit = report["units"][0]
-    assert (unit["serial"], unit["port"]) == ("FTVF2Q7K", "/dev/ttyUSB0")
-    assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16)
+    assert (unit["serial"], unit["port"]) == ("FTVF8H3N", "/dev/ttyUSB0")
+    assert (unit["blocksWritten"], unit["blocksVerified"]) == (128, 128)
+    assert unit["firmwareProblem"] is None
     assert "Update successful finished !" in result.stderr
 
 
@@ -370,7 +373,7 @@ def test_ctrl_c_at_the_terminal_warns_once_and_the_second_says_what_each_memory_
 def test_all_ends_when_the_caller_ignores_sigchld(data):
     # An ignored SIGCHLD survives exec (bash's trap '' CHLD, some supervisors): the children
     # would be reaped unseen.
-    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "0FFF",
+    testbed = ["--unit", "FTVF8H3N", "--end-address", "7FFF", "--unit", "FTVF5M9R", "--end-address", "FFFF",
                "--fault", "refuse-write-block=3"]
     program = ["bash", "-c", 'trap "" CHLD; exec "$0" "$@"', CLI, "-y", "--language", "en", "--all", "--json",
                "report.json"]
@@ -403,11 +406,12 @@ def test_a_report_that_cannot_be_made_stops_the_run_before_any_frame(data, mode,
 @pytest.mark.parametrize("option", ["--trace", "--json"])
 def test_a_report_that_cannot_be_written_whole_fails_the_run(data, option):
     # The file system is full: the update itself finishes, the status says the report did not.
-    result = run_cli(data, ["--end-address", "0FFF", "--memory-out", "memory.bin"], option, "/dev/full")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory.bin"], option,
+                     "/dev/full")
     assert result.returncode == EXIT_REPORT_NOT_WRITTEN, result.stdout + result.stderr
     assert "No space left on device; the update itself finished" in result.stderr
     assert "Update successful finished !" in result.stdout
-    assert (data / "memory.bin").read_bytes() == image_of("VX58PRO_V214.hex")[:4096]
+    assert (data / "memory.bin").read_bytes() == image_of("VX36C_V107.hex")[:0x8000]
 
 
 def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
@@ -415,7 +419,7 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
               "fd = os.open('/dev/ttyUSB0', os.O_RDWR | os.O_NOCTTY)\n"
               "fcntl.flock(fd, fcntl.LOCK_EX)\n"
               "sys.exit(subprocess.run(sys.argv[1:]).returncode)\n")
-    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "0FFF"]
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "7FFF"]
     command = [TESTBED, *testbed, "--", sys.executable, "-c", holder, CLI, "-y", "--language", "en", "--all",
                "--json", "report.json"]
     result = subprocess.run(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
@@ -433,7 +437,7 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
 
 def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):
     testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory0.bin", "--record", "record0.txt",
-               "--unit", "FTVF8H3N", "--end-address", "0FFF", "--memory-out", "memory1.bin",
+               "--unit", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory1.bin",
                "--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory2.bin", "--record", "record2.txt"]
     result = run_cli(data, testbed, "--all", "--json", "report.json")
     assert result.returncode == EXIT_DUPLICATE_SERIAL, result.stdout + result.stderr
@@ -526,7 +530,7 @@ def test_hangup_during_all_lets_every_unit_finish(data):
 def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     import pty
     master, slave = pty.openpty()
-    command = [TESTBED, "--unit", "FTVF2Q7K", "--end-address", "3FFF", "--unit", "FTVF8H3N", "--end-address", "3FFF",
+    command = [TESTBED, "--unit", "FTVF8H3N", "--end-address", "7FFF", "--unit", "FTVF5M9R", "--end-address", "FFFF",
                "--", CLI, "-y", "--language", "en", "--all"]
     process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL, stdout=slave,
                                stderr=subprocess.PIPE)
@@ -548,8 +552,8 @@ def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     redraws = text.split("\x1b[2A")
     assert len(redraws) > 3
     last = redraws[-1].split("\r\n\r\n")[0]
-    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF2Q7K /dev/ttyUSB0: finished", "\r\x1b[KFTVF8H3N /dev/ttyUSB1: finished"]
+    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF8H3N /dev/ttyUSB0: finished", "\r\x1b[KFTVF5M9R /dev/ttyUSB1: finished"]
     # No plain progress line of its own: every state is shown inside a redraw.
     assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
                if "Writing" in line)
-    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact  1.07     finished  written and verified" in text
+    assert "FTVF8H3N  /dev/ttyUSB0  VX-36 Compact     1.07     finished  written and verified" in text

@@ -180,15 +180,3 @@ std::optional<CheckResult> checkResultFrom(const Json& members)
     if (result.verdict == CheckVerdict::Differs && !result.deviceChecksum) return std::nullopt;
     return result;
 }
-
-Json firmwareProblemReport(const std::optional<FirmwareProblem>& problem)
-{
-    if (!problem) return Json();
-    const auto positiveOrNull = [](std::int64_t value) { return value > 0 ? Json(value) : Json(); };
-    Json object = Json::object();
-    object["kind"] = std::string(firmwareProblemName(problem->kind));
-    object["record"] = positiveOrNull(problem->record);
-    object["line"] = positiveOrNull(problem->line);
-    object["address"] = problem->address >= 0 ? Json(problem->address) : Json();
-    return object;
-}

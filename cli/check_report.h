@@ -3,7 +3,6 @@
 #pragma once
 
 #include "cli/unit_events.h"
-#include "files/firmware_image.h"
 #include "update/check.h"
 
 #include <optional>
@@ -32,7 +31,3 @@ Json checkReport(const std::optional<CheckResult>& result);
 // brought them); nothing when they are not a check's (a member missing, of the wrong kind,
 // or out of range). The firmware version and file are left empty.
 std::optional<CheckResult> checkResultFrom(const Json& members);
-
-// The report's "firmwareProblem" member: null, or the kind of the problem and where it is
-// (record and line numbers, the address; each null when it concerns none).
-Json firmwareProblemReport(const std::optional<FirmwareProblem>& problem);

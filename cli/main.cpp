@@ -206,7 +206,7 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
     output.setSkipCurrent(options.skipCurrent);
-    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr);
+    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
     setStartAction(options.check         ? StartAction::Check
                    : options.skipCurrent ? StartAction::UpdateUnlessCurrent

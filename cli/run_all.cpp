@@ -340,6 +340,7 @@ void printNotes(const std::vector<Unit>& units, const CliTexts& texts, bool stop
         } else if (!state.detail().empty()) {
             notes.push_back(head + state.detail());
         }
+        if (const auto& refusal = state.firmwareRefusal()) notes.push_back(head + refusal->file + ": " + refusal->text);
         if (!state.reportProblem().empty()) notes.push_back(head + state.reportProblem());
     }
     if (notes.empty()) return;

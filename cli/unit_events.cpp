@@ -89,7 +89,9 @@ const char* memoryStateName(MemoryState state)
 
 bool UnitState::takeLine(std::string_view line)
 {
-    if (line.size() > kMaxEventLineBytes) return false;
+    // An event is one object on its line, as the writer puts it: anything else is turned away
+    // before the parser (which words a message for every error it meets) is asked.
+    if (line.size() > kMaxEventLineBytes || line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
     const Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
     return take(event);
 }
@@ -126,28 +128,29 @@ bool UnitState::take(const Json& event)
         lastError_ = *error;
         return true;
     }
+    if (kind == event::kFirmwareRefused) return takeFirmwareRefused(event);
     if (kind == event::kResult) return takeResult(event);
-    if (kind == event::kFirmwareRefused) {
-        const auto problem = event.find("problem");
-        if (problem == event.end() || !problem->is_object()) return false;
-        const auto problemKind = textMember(*problem, "kind");
-        if (!problemKind) return false;
-        const auto numberOrNull = [&](const char* name, std::int64_t low) {
-            const auto value = integerMember(*problem, name, low, kMaxBytes);
-            return value ? Json(*value) : Json();
-        };
-        firmwareProblem_ = Json{{"kind", *problemKind},
-                                {"record", numberOrNull("record", 1)},
-                                {"line", numberOrNull("line", 1)},
-                                {"address", numberOrNull("address", 0)}};
-        return true;
-    }
     if (kind == event::kCheckStarted) {
         checking_ = true;
         return true;
     }
     if (kind == event::kCheck) return takeCheck(event);
     return false;
+}
+
+bool UnitState::takeFirmwareRefused(const Json& event)
+{
+    const auto file = textMember(event, "file");
+    const auto kind = textMember(event, "kind");
+    if (!file || !kind) return false;
+    constexpr std::int64_t kMaxPosition = std::int64_t{1} << 32;
+    firmwareRefusal_ = FirmwareRefusal{*file,
+                                       *kind,
+                                       integerMember(event, "record", 1, kMaxPosition),
+                                       integerMember(event, "line", 1, kMaxPosition),
+                                       integerMember(event, "address", 0, kMaxPosition),
+                                       textMember(event, "text").value_or("")};
+    return true;
 }
 
 bool UnitState::takeIdentified(const Json& event)
@@ -311,8 +314,18 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
     unit["stored"] = std::move(stored);
     const std::uint8_t finalCode = state.finalCode();
     unit["result"] = finalCode != RESULT_NONE ? codeObject(finalCode) : Json();
+    if (const auto& refusal = state.firmwareRefusal()) {
+        const auto positionOrNull = [](const std::optional<std::int64_t>& value) {
+            return value ? Json(*value) : Json();
+        };
+        unit["firmwareProblem"] = Json{{"kind", refusal->kind},
+                                       {"record", positionOrNull(refusal->record)},
+                                       {"line", positionOrNull(refusal->line)},
+                                       {"address", positionOrNull(refusal->address)}};
+    } else {
+        unit["firmwareProblem"] = nullptr;
+    }
     const std::optional<int> exitStatus = extras.exitStatus ? extras.exitStatus : state.exitStatus();
-    unit["firmwareProblem"] = state.firmwareProblem();
     unit["check"] = checkReport(state.check());
     unit["leftAlone"] = state.leftAlone();
     unit["exitStatus"] = exitStatus ? Json(*exitStatus) : Json();

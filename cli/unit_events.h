@@ -14,8 +14,8 @@
 //   blockVerified  block, acknowledged    a data block of the verify pass went to the unit
 //   code           code, name             a result code stored during the update
 //   portError      port, error            an open, read or write on the port failed, and why
-//   firmwareRefused  firmwareFile, problem {kind, record, line, address}: the entry's firmware
-//                  file failed its check; nothing was sent to the unit beyond the identification
+//   firmwareRefused  file, kind, record, line, address, text: the entry's firmware file failed
+//                  its check; nothing was sent to the unit beyond the identification
 //   checkStarted   -                      the check (--check, --skip-current) begins to compare:
 //                  the verify pass that follows compares, it writes nothing
 //   check          verdict, failure, blocks, deviceChecksum, imageChecksum, blocksVerified,
@@ -41,7 +41,8 @@
 
 using Json = nlohmann::ordered_json;
 
-// Event lines longer than this are not events (and are not parsed).
+// Event lines longer than this are not events (and are not parsed). An event line is its
+// object alone: "{" first, "}" last.
 inline constexpr std::size_t kMaxEventLineBytes = 4096;
 
 namespace event {
@@ -67,6 +68,18 @@ struct ReportEntry {
     std::string target;
     std::string version;
     std::string firmwareFile;
+};
+
+// Why the firmware file was refused before anything was sent (result 3), as the report
+// gives it: the kind of the problem and where it is (each position absent when it concerns
+// none), and the problem as one line for the summary.
+struct FirmwareRefusal {
+    std::string file;
+    std::string kind;
+    std::optional<std::int64_t> record;
+    std::optional<std::int64_t> line;
+    std::optional<std::int64_t> address;
+    std::string text;
 };
 
 // What the unit's memory holds after the run, as far as the frames sent to it tell.
@@ -113,13 +126,13 @@ public:
     const std::string& detail() const { return detail_; }
     // The port's last error, from the result or the last portError event; empty: none.
     const std::string& lastError() const { return lastError_; }
+    // The firmware file the update refused, and why; none when it was not refused.
+    const std::optional<FirmwareRefusal>& firmwareRefusal() const { return firmwareRefusal_; }
     // Why a trace or report of the unit could not be written; empty: it was.
     const std::string& reportProblem() const { return reportProblem_; }
     std::optional<std::uint64_t> bytesSent() const { return bytesSent_; }
     std::optional<std::uint64_t> bytesReceived() const { return bytesReceived_; }
 
-    // The firmware file's problem as the report gives it (null: not refused).
-    const Json& firmwareProblem() const { return firmwareProblem_; }
     // Between the check's start and its verdict: the verify pass compares.
     bool checking() const { return checking_; }
     // The check's comparison, when one ended (its version and file left empty).
@@ -137,6 +150,7 @@ private:
     bool takeBlock(const Json& event, bool verify);
     bool takeResult(const Json& event);
     bool takeCheck(const Json& event);
+    bool takeFirmwareRefused(const Json& event);
 
     bool identified_ = false;
     bool resultKnown_ = false;
@@ -157,9 +171,9 @@ private:
     std::string detail_;
     std::string lastError_;
     std::string reportProblem_;
+    std::optional<FirmwareRefusal> firmwareRefusal_;
     std::optional<std::uint64_t> bytesSent_;
     std::optional<std::uint64_t> bytesReceived_;
-    Json firmwareProblem_;
     bool checking_ = false;
     bool checkBeforeUpdate_ = false;
     std::optional<CheckResult> check_;

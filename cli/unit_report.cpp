@@ -51,12 +51,12 @@ std::string traceFileForUnit(const std::string& traceFile, const std::string& se
     return traceFile.substr(0, dot) + "-" + serial + traceFile.substr(dot);
 }
 
-UnitRun::UnitRun(UpdateDisplay& terminal, EventChannel* channel, std::FILE* trace)
+UnitRun::UnitRun(UpdateDisplay& terminal, EventChannel* channel, std::FILE* trace, int lang)
     : events_(channel),
       trace_(trace != nullptr ? std::optional<PortTrace>(std::in_place, trace) : std::nullopt),
       eventObserver_(events_, trace_ ? &*trace_ : nullptr),
       counter_(&eventObserver_),
-      display_(terminal, events_, eventObserver_)
+      display_(terminal, events_, eventObserver_, lang)
 {
 }
 

@@ -41,7 +41,8 @@ class UnitRun {
 public:
     // terminal: the display the worker's changes are shown on; channel and trace may be
     // nullptr. All must outlive the run.
-    UnitRun(UpdateDisplay& terminal, EventChannel* channel, std::FILE* trace);
+    // lang: the language of the texts the events carry.
+    UnitRun(UpdateDisplay& terminal, EventChannel* channel, std::FILE* trace, int lang);
     UnitRun(const UnitRun&) = delete;
     UnitRun& operator=(const UnitRun&) = delete;
     ~UnitRun();

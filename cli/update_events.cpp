@@ -4,6 +4,7 @@
 #include "cli/check_report.h"
 #include "cli/console.h"
 #include "files/device_list.h"
+#include "files/firmware_image.h"
 #include "files/texts.h"
 #include "link/commands.h"
 #include "link/discovery.h"
@@ -196,20 +197,27 @@ void ReportingDisplay::setDeviceLines(std::string_view deviceLine, std::string_v
                    {"blocks", protocolState.blockCount}});
 }
 
+void ReportingDisplay::firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem)
+{
+    inner_.firmwareFileRefused(firmwareFile, problem);
+    const auto positionOrNull = [](std::int64_t value, std::int64_t least) {
+        return value >= least ? Json(value) : Json();
+    };
+    log_.send(Json{{"event", event::kFirmwareRefused},
+                   {"file", shownField(firmwareFile)},
+                   {"kind", std::string(firmwareProblemName(problem.kind))},
+                   {"record", positionOrNull(problem.record, 1)},
+                   {"line", positionOrNull(problem.line, 1)},
+                   {"address", positionOrNull(problem.address, 0)},
+                   {"text", shownField(firmwareProblemText(problem, lang_))}});
+}
+
 void ReportingDisplay::resultStored(std::uint8_t code)
 {
     inner_.resultStored(code);
     // Codes stored outside an update (the first display's) are not the update's.
     if (busy.load() == 0 || code == RESULT_NONE) return;
     log_.send(Json{{"event", event::kCode}, {"code", code}, {"name", resultName(code)}});
-}
-
-void ReportingDisplay::firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem)
-{
-    inner_.firmwareFileRefused(firmwareFile, problem);
-    log_.send(Json{{"event", event::kFirmwareRefused},
-                   {"firmwareFile", shownField(firmwareFile)},
-                   {"problem", firmwareProblemReport(problem)}});
 }
 
 void ReportingDisplay::checkStarted()

@@ -76,8 +76,9 @@ private:
 // firmware file and the check sent as events. Installed as the update display; the worker calls it.
 class ReportingDisplay final : public UpdateDisplay {
 public:
-    ReportingDisplay(UpdateDisplay& inner, UnitEventLog& log, const UpdateEventObserver& observer)
-        : inner_(inner), log_(log), observer_(observer) {}
+    // lang: the language of the texts an event carries (the firmware file's problem).
+    ReportingDisplay(UpdateDisplay& inner, UnitEventLog& log, const UpdateEventObserver& observer, int lang)
+        : inner_(inner), log_(log), observer_(observer), lang_(lang) {}
 
     void setDeviceLines(std::string_view deviceLine, std::string_view versionLine) override;
     void setProgressMaximum(double maximum) override { inner_.setProgressMaximum(maximum); }
@@ -92,6 +93,7 @@ private:
     UpdateDisplay& inner_;
     UnitEventLog& log_;
     const UpdateEventObserver& observer_;
+    int lang_;
 };
 
 // A device list field or a name from the system for the terminal and the report: control

@@ -41,7 +41,8 @@ bool portIsOpen();
 // False at once on a closed port.
 bool portRead(std::span<std::uint8_t> buffer);
 
-// One write of data; true when the platform accepted it. False at once on a closed port.
+// One write of data; true when the platform took all of it (a write that the time limit
+// cuts short is a failed write). False at once on a closed port.
 bool portWrite(std::span<const std::uint8_t> data);
 
 // Blocks the calling thread.

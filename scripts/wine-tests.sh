@@ -4,7 +4,7 @@
 # to the pty of the simulated unit (vf-sim, Linux build), and a service bench (--all with
 # remembered converters, a stop, a busy port, converters sharing a serial).
 #
-# usage: wine-tests.sh setup|unit|registry|update|serial|bench|check|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|check|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -130,6 +130,13 @@ do_registry() {
     echo "PASS registry"
 }
 
+# The FTDI driver's entry for the sample list's first converter, on the linked port.
+load_first_converter() {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" "${com_port^^}" >"$work/ftdibus.reg"
+    load_registry "$work/ftdibus.reg"
+}
+
 # Starts vf-sim on a fresh pty with the given options and links the Wine COM port to it.
 sim_pid=""
 start_sim() {
@@ -197,10 +204,7 @@ do_update() {
     python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
 
-    # The FTDI driver's entry for the sample list's first converter, on the linked port.
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
-        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" "${com_port^^}" >"$work/ftdibus.reg"
-    load_registry "$work/ftdibus.reg"
+    load_first_converter
 
     # --list finds the converter without opening a port; its COM port is not there yet.
     (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
@@ -286,6 +290,81 @@ CHECK
     [ $rc -eq 6 ] || { cat "$work/nodriver.out"; fail "empty FTDIBUS key: exit $rc, expected 6"; }
     echo "PASS update: empty FTDIBUS key gives exit 6"
     load_registry ""
+}
+
+# Generates the UTF-8 locale $2 (e.g. pl_PL) into the folder $1, for LOCPATH: Wine takes its
+# ANSI code page from the locale, and without the generated locale it cannot convert the
+# names of Unix files. Debian ships the locale sources (package locales) ungenerated.
+make_locale() {
+    localedef -i "$2" -f UTF-8 "$1/$2.UTF-8" >>"$logs/localedef.log" 2>&1
+    [ -f "$1/$2.UTF-8/LC_CTYPE" ] || fail "localedef $2 (is the locales package installed? see $logs/localedef.log)"
+}
+
+# The program started in folders whose names hold characters outside ASCII, in the code
+# page that holds them: an en dash (0x96) and a typographic apostrophe (0x92) under the
+# Western code page 1252, "Ł" (0xA3) under the Central European code page 1250 (Wine started
+# with a Polish locale). Each folder holds the sample data set; the program must read its
+# safety text, device list and firmware from there, and a whole update of a small unit ends
+# with code 23. A probe checks first that the code page is in effect and that the program
+# sees the folder's name as those bytes, so that no case passes for want of its code page.
+do_folders() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe probe=$mingw/tests/win/vf-code-page-probe.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -f "$probe" ] || fail "$probe not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    make_locale "$work" pl_PL
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+        || fail "vf_image"
+    load_first_converter
+
+    # The second case names its folder with --data-dir (as --all names it to its children)
+    # instead of starting in it.
+    local failed=0 case folder code_page locale data_dir_option dir rc
+    for case in "upd–blitz|1252|C.UTF-8|" "Blitz’s update|1252|C.UTF-8|-d" "Łukasz|1250|pl_PL.UTF-8|"; do
+        IFS='|' read -r folder code_page locale data_dir_option <<<"$case"
+        dir=$work/$folder
+        mkdir "$dir" && cp "$sample"/*.ovk "$sample"/*.hex "$dir/"
+        (
+            # For Wine's programs; this shell itself need not know the locale (no warning).
+            [ "$locale" = C.UTF-8 ] || export LOCPATH=$work
+            { export LANG=$locale LC_ALL=$locale; } 2>/dev/null
+            cd "$dir" || exit 1
+            wine_run "$probe" >"$work/probe.json" || exit 1
+            python3 - "$work/probe.json" "$code_page" "$folder" <<'CHECK' || exit 1
+import json, sys
+seen = json.load(open(sys.argv[1]))
+code_page, folder = int(sys.argv[2]), sys.argv[3]
+assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, not {code_page}"
+name = b"\\" + folder.encode(f"cp{code_page}")
+assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
+CHECK
+            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            if [ -n "$data_dir_option" ]; then
+                (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
+            else
+                wine_run "$cli" -y --language en --json report.json
+            fi >"$work/update.out"
+            rc=$?
+            stop_sim || { cat "$work/sim.err"; exit 1; }
+            [ $rc -eq 0 ] || { cat "$work/update.out"; echo "exit $rc, expected 0"; exit 1; }
+            python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["result"]["code"] == 23, u' \
+                report.json || exit 1
+            cmp "$work/expected.bin" "$work/memory.bin" || exit 1
+        )
+        if [ $? -eq 0 ]; then
+            echo "PASS folders: '$folder' under code page $code_page: data read, update ends with 23"
+        else
+            echo "FAIL folders: '$folder' under code page $code_page"
+            failed=1
+        fi
+        rm -f "$work/memory.bin"
+    done
+    load_registry ""
+    [ $failed -eq 0 ] || fail "folders named outside ASCII"
+    echo "PASS folders"
 }
 
 # Two converters in the registry, a unit behind each: --serial updates only the one asked
@@ -631,6 +710,7 @@ case "${1:-}" in
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
+    folders) do_folders ;;
     cleanup) do_cleanup ;;
     all)
         start=$(date +%s)
@@ -639,11 +719,12 @@ case "${1:-}" in
         (do_unit) || rc=1
         (do_registry) || rc=1
         (do_update) || rc=1
+        (do_folders) || rc=1
         (do_serial) || rc=1
         (do_bench) || rc=1
         (do_check) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|serial|bench|check|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|check|cleanup|all" >&2; exit 2 ;;
 esac

@@ -58,7 +58,7 @@ std::span<const std::uint8_t> imageBlock(int blockIndex)
 std::optional<DataBuffer> loadFirmwareText(const DeviceListEntry& entry)
 {
     std::string firmwarePath;
-    if (!formDataPath(entry.firmwareFile, firmwarePath)) {
+    if (!formFirmwarePath(entry.firmwareFile, firmwarePath)) {
         return std::nullopt;
     }
     return loadDataFile(firmwarePath);

@@ -373,29 +373,26 @@ TEST_F(ReportFileTest, ASymbolicLinkStaysAndItsFileIsReplaced)
     EXPECT_EQ(contentOf(folder / "real.json"), "new");
 }
 
-// A refused firmware file reaches the report through its event: its problem's kind and
-// where it is, null where it concerns none.
+// A refused firmware file: its problem's kind and where it is, null where it concerns none;
+// an event that does not say which file and what kind is left out.
 TEST(UnitReport, FirmwareProblem)
 {
     UnitState state;
-    EXPECT_TRUE(unitReportObject(state, {})["firmwareProblem"].is_null());
+    EXPECT_TRUE(unitReportObject(state, UnitReportExtras{})["firmwareProblem"].is_null());
+    EXPECT_FALSE(state.takeLine(R"({"event":"firmwareRefused","kind":"checksumMismatch"})"));
+    EXPECT_FALSE(state.firmwareRefusal());
 
-    Json refused = {{"event", event::kFirmwareRefused}, {"firmwareFile", "VX58PRO_V214.hex"},
-                    {"problem", firmwareProblemReport(FirmwareProblem{FirmwareProblemKind::ChecksumMismatch, 12, 14, 0x10020})}};
-    ASSERT_TRUE(state.take(refused));
-    const Json problem = unitReportObject(state, {})["firmwareProblem"];
-    EXPECT_EQ(problem["kind"], "checksumMismatch");
-    EXPECT_EQ(problem["record"], 12);
-    EXPECT_EQ(problem["line"], 14);
-    EXPECT_EQ(problem["address"], 0x10020);
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"VX58PRO_V214.hex","kind":"checksumMismatch",)"
+                               R"("record":12,"line":14,"address":65568,"text":"line 14, record 12: checksum"})"));
+    const Json problem = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
+    EXPECT_EQ(problem, (Json{{"kind", "checksumMismatch"}, {"record", 12}, {"line", 14}, {"address", 0x10020}}));
+    EXPECT_EQ(state.firmwareRefusal()->text, "line 14, record 12: checksum");
 
-    refused["problem"] = firmwareProblemReport(FirmwareProblem{FirmwareProblemKind::NoDataRecord, 0, 0, -1});
-    ASSERT_TRUE(state.take(refused));
-    const Json empty = unitReportObject(state, {})["firmwareProblem"];
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"a.hex","kind":"noDataRecord",)"
+                               R"("record":null,"line":0,"address":-1})"));
+    const Json empty = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
     EXPECT_EQ(empty["kind"], "noDataRecord");
     for (const char* member : {"record", "line", "address"}) EXPECT_TRUE(empty[member].is_null()) << member;
-    // No problem at all is not a refusal.
-    EXPECT_FALSE(state.take(Json{{"event", event::kFirmwareRefused}, {"problem", nullptr}}));
 }
 
 // The verdict of every way a check can end, as a person reads it; the ways the testbed's

@@ -373,7 +373,7 @@ def test_ctrl_c_at_the_terminal_warns_once_and_the_second_says_what_each_memory_
 def test_all_ends_when_the_caller_ignores_sigchld(data):
     # An ignored SIGCHLD survives exec (bash's trap '' CHLD, some supervisors): the children
     # would be reaped unseen.
-    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "0FFF",
+    testbed = ["--unit", "FTVF8H3N", "--end-address", "7FFF", "--unit", "FTVF5M9R", "--end-address", "FFFF",
                "--fault", "refuse-write-block=3"]
     program = ["bash", "-c", 'trap "" CHLD; exec "$0" "$@"', CLI, "-y", "--language", "en", "--all", "--json",
                "report.json"]
@@ -406,11 +406,12 @@ def test_a_report_that_cannot_be_made_stops_the_run_before_any_frame(data, mode,
 @pytest.mark.parametrize("option", ["--trace", "--json"])
 def test_a_report_that_cannot_be_written_whole_fails_the_run(data, option):
     # The file system is full: the update itself finishes, the status says the report did not.
-    result = run_cli(data, ["--end-address", "0FFF", "--memory-out", "memory.bin"], option, "/dev/full")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory.bin"], option,
+                     "/dev/full")
     assert result.returncode == EXIT_REPORT_NOT_WRITTEN, result.stdout + result.stderr
     assert "No space left on device; the update itself finished" in result.stderr
     assert "Update successful finished !" in result.stdout
-    assert (data / "memory.bin").read_bytes() == image_of("VX58PRO_V214.hex")[:4096]
+    assert (data / "memory.bin").read_bytes() == image_of("VX36C_V107.hex")[:0x8000]
 
 
 def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
@@ -418,7 +419,7 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
               "fd = os.open('/dev/ttyUSB0', os.O_RDWR | os.O_NOCTTY)\n"
               "fcntl.flock(fd, fcntl.LOCK_EX)\n"
               "sys.exit(subprocess.run(sys.argv[1:]).returncode)\n")
-    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "0FFF"]
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "7FFF"]
     command = [TESTBED, *testbed, "--", sys.executable, "-c", holder, CLI, "-y", "--language", "en", "--all",
                "--json", "report.json"]
     result = subprocess.run(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
@@ -436,7 +437,7 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
 
 def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):
     testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory0.bin", "--record", "record0.txt",
-               "--unit", "FTVF8H3N", "--end-address", "0FFF", "--memory-out", "memory1.bin",
+               "--unit", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory1.bin",
                "--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory2.bin", "--record", "record2.txt"]
     result = run_cli(data, testbed, "--all", "--json", "report.json")
     assert result.returncode == EXIT_DUPLICATE_SERIAL, result.stdout + result.stderr

@@ -316,7 +316,7 @@ do_folders() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     make_locale "$work" pl_PL
-    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
     load_first_converter
 
@@ -341,7 +341,7 @@ assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, no
 name = b"\\" + folder.encode(f"cp{code_page}")
 assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
 CHECK
-            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            start_sim --memory-out "$work/memory.bin"
             if [ -n "$data_dir_option" ]; then
                 (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
             else

@@ -304,8 +304,7 @@ make_locale() {
 # page that holds them: an en dash (0x96) and a typographic apostrophe (0x92) under the
 # Western code page 1252, "Ł" (0xA3) under the Central European code page 1250 (Wine started
 # with a Polish locale). Each folder holds the sample data set; the program must read its
-# safety text, device list and firmware from there, and a whole update of a small unit ends
-# with code 23. A probe checks first that the code page is in effect and that the program
+# safety text, device list and firmware from there, and a whole update ends with code 23. A probe checks first that the code page is in effect and that the program
 # sees the folder's name as those bytes, so that no case passes for want of its code page.
 do_folders() {
     need_prefix
@@ -316,7 +315,7 @@ do_folders() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     make_locale "$work" pl_PL
-    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
     load_first_converter
 
@@ -341,7 +340,7 @@ assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, no
 name = b"\\" + folder.encode(f"cp{code_page}")
 assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
 CHECK
-            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            start_sim --memory-out "$work/memory.bin"
             if [ -n "$data_dir_option" ]; then
                 (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
             else
@@ -562,8 +561,8 @@ listed = vf_image.decode_storage(open(path, "rb").read())
 listed += b"#VX-90 Test,Test Rig,FTVF0TST,9.99,VX58PRO_V214.hex\r\n"
 open(path, "wb").write(vf_image.decode_storage(listed))
 PYTHON
-    python3 "$here/scripts/vf_image.py" image "$sample/VX58PRO_V214.hex" "$work/expected7.bin" --size 4096 \
-        && python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected8.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/VX58PRO_V214.hex" "$work/expected7.bin" --size 131072 \
+        && python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected8.bin" --size 32768 \
         || fail "vf_image"
     # COM7 and COM8 lead to the test's own links (moved to each new simulated unit); COM9 to a
     # folder, which no program can open as a port: Windows and Wine answer with the error of a
@@ -573,9 +572,9 @@ PYTHON
     plug_ports "COM7=$work/com7" "COM8=$work/com8" "COM9=$work/not-a-port"
 
     register_converters FTVF2Q7K=COM7 FTVF5M9R=COM11 FTVF8H3N=COM8 FTVF0TST=COM12
-    start_sim_behind com7 --end-address 0FFF --memory-out "$work/memory7.bin"
+    start_sim_behind com7 --memory-out "$work/memory7.bin"
     local sim7=$last_sim_pid
-    start_sim_behind com8 --end-address 0FFF --memory-out "$work/memory8.bin"
+    start_sim_behind com8 --end-address 7FFF --memory-out "$work/memory8.bin"
     local sim8=$last_sim_pid
     pids="$sim7 $sim8"
     (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
@@ -610,9 +609,9 @@ PYTHON
     # are started and the files made through the wide Windows calls.
     local unicode_dir="$work/prüfstand-日本"
     mkdir "$unicode_dir" && cp "$cli" "$unicode_dir/" || fail "a folder with a Unicode name"
-    start_sim_behind com7 --end-address 0FFF
+    start_sim_behind com7
     sim7=$last_sim_pid
-    start_sim_behind com8 --end-address 0FFF
+    start_sim_behind com8 --end-address 7FFF
     sim8=$last_sim_pid
     pids="$sim7 $sim8"
     (cd "$work/data" && wine_run "$unicode_dir/varnoflex-cli.exe" -y --language en --all --json "報告.json" \
@@ -663,7 +662,7 @@ PYTHON
 
     # A port that cannot be opened: its error reaches the summary and the report.
     register_converters FTVF2Q7K=COM7 FTVF8H3N=COM9
-    start_sim_behind com7 --end-address 0FFF
+    start_sim_behind com7
     sim7=$last_sim_pid
     pids=$sim7
     (cd "$work/data" && wine_run "$cli" -y --language en --all --json busy.json) >"$work/busy.out"

@@ -5,40 +5,35 @@
 // lines, every result message and the progress, and exits with the update's result code.
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
-#include "cli/interrupts.h"
+#include "cli/console.h"
+#include "cli/event_channel.h"
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
-#include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
-#include "files/file_system.h"
 #include "files/std_streams.h"
 #include "files/texts.h"
 #include "link/discovery.h"
 #include "link/serial.h"
+#include "update/check.h"
 #include "update/display.h"
+#include "update/interrupts.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/stop_decision.h"
 #include "update/update.h"
 #include "update/worker.h"
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#define VF_ISATTY(stream) (_isatty(_fileno(stream)) != 0)
-#else
-#include <unistd.h>
-#define VF_ISATTY(stream) (isatty(fileno(stream)) != 0)
-#endif
 
 #ifndef VF_VERSION
 #define VF_VERSION "unknown"
@@ -54,6 +49,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 void printError(std::string_view text)
 {
     std::fprintf(stderr, "%s: %.*s\n", kProgramName, static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 std::string lowerAscii(std::string text)
@@ -62,12 +58,6 @@ std::string lowerAscii(std::string text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
-}
-
-// A device list field or a name from the system, for the terminal: control bytes as marks.
-std::string shownField(std::string_view cp1252)
-{
-    return cp1252ToUtf8(markControlCharactersInLine(cp1252));
 }
 
 std::string trimmed(const std::string& text)
@@ -98,7 +88,8 @@ bool askAcceptance(const CliTexts& texts)
     }
 }
 
-// Lists the converters and the device list entries whose converterSerial each one matches.
+// Lists the converters, whether each is connected, and the device list entries whose
+// converterSerial each one matches.
 int listConverters(int lang)
 {
     const CliTexts& texts = cliTexts(lang);
@@ -116,9 +107,10 @@ int listConverters(int lang)
     for (const ConverterInfo& converter : converters) {
         const std::string port = converter.portName.empty() ? std::string(texts.listNoPort)
                                                             : shownField(converter.portName);
-        std::printf("%.*s%s%.*s%s\n", static_cast<int>(texts.listConverter.size()),
-                    texts.listConverter.data(), shownField(converter.serial).c_str(),
-                    static_cast<int>(texts.listAt.size()), texts.listAt.data(), port.c_str());
+        const bool connected = !converter.portName.empty() && converterPortPresent(converter.portName);
+        std::printf("%.*s%s%.*s%s%s\n", static_cast<int>(texts.listConverter.size()), texts.listConverter.data(),
+                    shownField(converter.serial).c_str(), static_cast<int>(texts.listAt.size()), texts.listAt.data(),
+                    port.c_str(), connected || converter.portName.empty() ? "" : std::string(texts.listNotConnected).c_str());
         if (!listLoaded) continue;
         bool matched = false;
         for (int i = 0; i < devices.entryCount(); ++i) {
@@ -156,28 +148,79 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
     }
 }
 
-// Runs the first display and one update on the worker thread; returns the exit status.
-// The port is traced and the report written when the options ask for them.
-int runUpdateOnWorker(int lang, const CliOptions& options)
+// Whether stopping now could leave the unit without working firmware: always during an
+// update; never during a check, nor during --skip-current's check before it found the unit
+// different.
+bool memoryAtStake(const CliOptions& options, const TerminalOutput& output)
 {
-    UnitRun unitRun;
-    std::string error;
-    if (options.traceFile && !unitRun.openTrace(*options.traceFile, error)) {
-        printError("cannot write the trace " + *options.traceFile + ": " + error);
-        return kExitNoSafetyText;
+    if (options.check) return false;
+    if (!options.skipCurrent) return true;
+    const std::optional<CheckResult>& check = output.checkResult();
+    return check && check->verdict == CheckVerdict::Differs;
+}
+
+// The exit status of the check's verdict.
+int checkExitStatus(CheckVerdict verdict)
+{
+    switch (verdict) {
+    case CheckVerdict::Holds: return kExitSuccess;
+    case CheckVerdict::Differs: return kExitDiffers;
+    case CheckVerdict::Failed: return kExitCheckFailed;
     }
-    const bool stdoutIsTerminal = VF_ISATTY(stdout);
-    const bool stderrIsTerminal = VF_ISATTY(stderr);
+    return kExitCheckFailed;
+}
+
+// What the run came to, without a stop: the update's final code, or for a check the
+// verdict; --skip-current gives the verdict unless the unit differed and was updated.
+int outcomeExitStatus(const CliOptions& options, const TerminalOutput& output)
+{
+    const std::optional<CheckResult>& check = output.checkResult();
+    const bool updateRan = !options.check && (!options.skipCurrent || (check && check->verdict == CheckVerdict::Differs));
+    if (check && !updateRan) return checkExitStatus(check->verdict);
+    const std::uint8_t code = output.finalCode();
+    return code == OK_UPDATE_FINISHED ? kExitSuccess : code;
+}
+
+// What the run writes besides the terminal: the event channel, the report and the trace,
+// each made before any unit is touched (nullptr: not asked for).
+struct RunOutputs {
+    EventChannel* channel = nullptr;
+    ReportTarget* report = nullptr;
+    ReportFile* trace = nullptr;
+};
+
+// "the update itself finished" or "... ended with 12 ERROR_WRITE_BLOCK", after a report
+// or trace could not be written.
+std::string updateItself(std::uint8_t code)
+{
+    if (code == OK_UPDATE_FINISHED) return "the update itself finished";
+    if (code == RESULT_NONE) return "the update itself ended without a result";
+    return "the update itself ended with " + std::to_string(code) + " " + resultName(code);
+}
+
+// Runs the first display and one update on the worker thread; returns the exit status.
+int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& outputs)
+{
+    const bool stdoutIsTerminal = isTerminal(stdout);
+    const bool stderrIsTerminal = isTerminal(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+    output.setSkipCurrent(options.skipCurrent);
+    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
-    setUpdateDisplay(&display);
+    setStartAction(options.check         ? StartAction::Check
+                   : options.skipCurrent ? StartAction::UpdateUnlessCurrent
+                                         : StartAction::Update);
     initSharedState();
-    unitRun.start();
+    run.start();
     if (!startWorker()) {
-        setUpdateDisplay(nullptr);
+        run.stop();
         printError("cannot start the worker thread");
+        UnitRun::Outcome failed;
+        failed.exitStatus = kExitInternal;
+        failed.detail = "cannot start the worker thread";
+        run.events().sendToChannel(run.resultEvent(failed));
         return kExitInternal;
     }
 
@@ -185,14 +228,19 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     // after the first display has ended, as one thread does one thing at a time.
     safetyAccepted.store(1);
     followWorker(display, output, [] { return identifyDone.load() != 0; });
-    // From here until the port is closed, Ctrl-C, SIGTERM and SIGHUP are counted, not fatal.
+    // From here until the report is written, Ctrl-C, SIGTERM and SIGHUP are counted, not
+    // fatal (and a console close waits for the report).
     UpdateStop stop;
     setUpdateGuarded(true);
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
-    followWorker(display, output, [&stop, lang] {
-        watchInterrupts(stop, lang);
+    followWorker(display, output, [&stop, &options, &output, lang] {
+        stop.setMemoryAtStake(memoryAtStake(options, output));
+        if (watchInterrupts(stop) == UpdateStop::Action::Warn) {
+            std::fprintf(stderr, "\n%s\n", stopWarningText(lang));
+            std::fflush(stderr);
+        }
         return startRequested.load() == 0 && busy.load() == 0;
     });
 
@@ -200,31 +248,64 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     // A failed verify pass leaves the port open for the next identification; the process
     // ends here, so close it properly (exclusive mode off) for whoever opens it next.
     portClose();
-    setUpdateGuarded(false);
+    run.stop();
     for (const DisplayEvent& event : display.takeEvents()) output.show(event);
     output.finish();
-    setUpdateDisplay(nullptr);
 
-    const std::uint8_t code = output.finalCode();
-    int exitStatus = code == OK_UPDATE_FINISHED ? kExitSuccess : code;
-    if (stop.stopped() && code != OK_UPDATE_FINISHED) {
+    UnitRun::Outcome outcome;
+    outcome.finalCode = output.finalCode();
+    const std::optional<CheckResult>& check = output.checkResult();
+    outcome.exitStatus = outcomeExitStatus(options, output);
+    // A verdict the check reached stands; so does a left-alone or a finished update.
+    const bool reachedAnEnd = outcome.exitStatus == kExitSuccess ||
+                              (options.check && check && check->verdict != CheckVerdict::Failed);
+    if (stop.stopped() && !reachedAnEnd) {
         // A stop that came after the last verified block changed nothing: the update finished.
-        printError(cliTexts(lang).stopped);
-        exitStatus = stop.exitStatus();
-    } else if (code == RESULT_NONE) {
+        printError(memoryAtStake(options, output) ? std::string(stoppedText(lang)) : std::string(cliTexts(lang).checkStopped));
+        outcome.exitStatus = stop.exitStatus();
+        outcome.stopped = true;
+    } else if (outcome.finalCode == RESULT_NONE && !check) {
         printError(cliTexts(lang).noResult);
-        exitStatus = ERROR_UPDATE_EXCEPTION;
+        outcome.exitStatus = ERROR_UPDATE_EXCEPTION;
     }
     // The worker has ended: the port's last error is settled. Say why no unit answered when
     // the port itself could not be used (busy, permission denied) or stayed silent.
-    if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
-        printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
+    outcome.lastError = systemTextToUtf8(portLastErrorText());
+    if (outcome.finalCode == NO_DEVICE_DETECTED && !outcome.lastError.empty()) {
+        printError(std::string(cliTexts(lang).portProblem) + " " + outcome.lastError);
+        outcome.detail = std::string(cliTexts(lang).portProblem) + " " + outcome.lastError;
     }
-    const UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
-    if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
-        printError("cannot write the report " + *options.jsonFile + ": " + error);
+
+    // The trace and the report are put in place whole, or the exit status says they are not.
+    std::string error;
+    if (outputs.trace != nullptr && !outputs.trace->commit(error)) {
+        outcome.reportProblem = "cannot write the trace " + outputs.trace->path() + ": " + error;
     }
-    return exitStatus;
+    Json result = run.resultEvent(outcome);
+    run.events().record(result);
+    if (outputs.report != nullptr) {
+        UnitReportExtras extras;
+        extras.serial = options.serial.value_or("");
+        if (!run.events().state().identified() && options.serial) {
+            int index = 0;
+            if (portList.find(*options.serial, index)) extras.port = shownField(portList.entry(index).portName);
+        }
+        extras.times = run.times();
+        extras.exitStatus = outcome.exitStatus;
+        const Json document = reportDocument(Json::array({unitReportObject(run.events().state(), extras)}), false);
+        if (!outputs.report->deliver(document, error)) {
+            if (!outcome.reportProblem.empty()) outcome.reportProblem += "; ";
+            outcome.reportProblem += "cannot write the report " + outputs.report->path() + ": " + error;
+        }
+    }
+    if (!outcome.reportProblem.empty()) {
+        printError(outcome.reportProblem + "; " + updateItself(outcome.finalCode));
+        if (outcome.exitStatus == kExitSuccess) outcome.exitStatus = kExitReportNotWritten;
+        result = run.resultEvent(outcome);
+    }
+    run.events().sendToChannel(result);
+    setUpdateGuarded(false);
+    return outcome.exitStatus;
 }
 
 // --serial names a converter that no device list entry names: bad input. A list that cannot
@@ -242,13 +323,11 @@ int main(int argc, char** argv)
 {
     // Before anything is opened: no port or file may take a standard stream's place.
     ensureStandardStreamsOpen();
+    setUpConsole();
     installInterruptHandlers();
-#ifdef _WIN32
-    SetConsoleOutputCP(CP_UTF8);
-#endif
     CliOptions options;
     std::string error;
-    const std::span<const char* const> arguments(argv + 1, argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
+    const std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (!parseCliOptions(arguments, options, error)) {
         printError(error + " (try --help)");
         return kExitUsage;
@@ -262,27 +341,57 @@ int main(int argc, char** argv)
         return kExitSuccess;
     }
 
+    EventChannel channel;
+    if (options.eventFd && !channel.open(*options.eventFd, error)) {
+        printError(error);
+        return kExitUsage;
+    }
+    std::uint64_t stopEventNumber = 0;
+    if (options.stopEvent && (!parseHandleNumber(*options.stopEvent, stopEventNumber) || !watchStopEvent(stopEventNumber))) {
+        printError("--stop-event " + *options.stopEvent + " names no inherited event of this process");
+        return kExitUsage;
+    }
+    // From here an early end also tells the one reading the events why.
+    const auto endEarly = [&](int status, const std::string& message) {
+        printError(message);
+        Json result = {{"event", event::kResult}, {"code", nullptr}, {"name", nullptr}, {"exitStatus", status},
+                       {"stopped", false}, {"detail", message}};
+        if (channel.isOpen()) channel.send(jsonLine(result));
+        return status;
+    };
+
     const int lang = options.language.value_or(languageFromEnvironment());
     const CliTexts& texts = cliTexts(lang);
     setMessageLanguage(lang);
 
-    std::string dataDir;
-    if (!dataFolderPath(options.dataDir, dataDir) || !initDataPaths(dataDir)) {
-        printError(std::string(texts.dataDirUnusable) + " " + dataDir);
-        return kExitNoSafetyText;
+    std::error_code fsError;
+    std::filesystem::path dataDir = options.dataDir ? pathFromUtf8(*options.dataDir)
+                                                    : std::filesystem::current_path(fsError);
+    if (!fsError) dataDir = std::filesystem::absolute(dataDir, fsError);
+    const std::optional<std::string> dataDirText = fsError ? std::nullopt : pathForDataFiles(dataDir);
+    if (!dataDirText || !std::filesystem::is_directory(dataDir, fsError) || !initDataPaths(*dataDirText)) {
+        return endEarly(kExitNoSafetyText, std::string(texts.dataDirUnusable) + " " + pathToUtf8(dataDir));
     }
 
     if (options.list) return listConverters(lang);
     if (options.serial) {
         if (serialNotInReadableList(*options.serial)) {
-            printError(std::string(texts.serialNotListed) + " " + *options.serial);
-            return kExitUsage;
+            return endEarly(kExitUsage, std::string(texts.serialNotListed) + " " + *options.serial);
         }
         restrictToConverter(*options.serial);
     }
     if (options.jsonFile && *options.jsonFile == "-" && !keepStandardOutputForReport()) {
-        printError("cannot keep the standard output for the report");
-        return kExitInternal;
+        return endEarly(kExitInternal, "cannot keep the standard output for the report");
+    }
+    // The report and the trace are made before any unit is touched: a place that cannot take
+    // them ends the run here, with nothing sent to any unit.
+    ReportTarget report;
+    if (options.jsonFile && !report.prepare(*options.jsonFile, error)) {
+        return endEarly(kExitReportNotWritten, "cannot write the report " + *options.jsonFile + ": " + error);
+    }
+    ReportFile trace;
+    if (options.traceFile && !options.all && !trace.create(*options.traceFile, error)) {
+        return endEarly(kExitReportNotWritten, "cannot write the trace " + *options.traceFile + ": " + error);
     }
 
     const std::string& safetyPath = lang == kLanguageGerman ? dataPaths.safetyPathDe : dataPaths.safetyPathEn;
@@ -290,12 +399,10 @@ int main(int argc, char** argv)
     if (!safetyText) {
         std::printf("%s\n", kBuiltInSafetyText);
         std::fflush(stdout);
-        printError(std::string(texts.safetyUnreadable) + " " + safetyPath);
-        return kExitNoSafetyText;
+        return endEarly(kExitNoSafetyText, std::string(texts.safetyUnreadable) + " " + safetyPath);
     }
-    if (!options.acceptSafety && !VF_ISATTY(stdin)) {
-        printError(texts.noTerminal);
-        return kExitNotAccepted;
+    if (!options.acceptSafety && !isTerminal(stdin)) {
+        return endEarly(kExitNotAccepted, std::string(texts.noTerminal));
     }
     std::printf("%s\n\n", cp1252ToUtf8(markControlCharacters(*safetyText)).c_str());
     std::fflush(stdout);
@@ -304,6 +411,10 @@ int main(int argc, char** argv)
         return kExitNotAccepted;
     }
 
-    if (options.all) return runAllUnits(options, lang, dataDir, argc > 0 ? argv[0] : nullptr);
-    return runUpdateOnWorker(lang, options);
+    if (options.all) return runAllUnits(options, lang, options.jsonFile ? &report : nullptr, argc > 0 ? argv[0] : nullptr);
+    RunOutputs outputs;
+    outputs.channel = channel.isOpen() ? &channel : nullptr;
+    outputs.report = options.jsonFile ? &report : nullptr;
+    outputs.trace = options.traceFile ? &trace : nullptr;
+    return runUpdateOnWorker(lang, options, outputs);
 }

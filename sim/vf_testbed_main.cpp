@@ -63,6 +63,10 @@ struct Converter {
     bool primary = false;               // its unit takes the options outside any --unit
     SimOptions options;
     std::atomic<int> modemLines{kModemLinesAtStart};
+    // The tty's ASYNC_* flags as the host set them with TIOCSSERIAL; ftdi_sio keeps them while
+    // the converter stays plugged in, and sets the chip's latency timer to 1 ms while
+    // ASYNC_LOW_LATENCY is among them.
+    std::atomic<int> serialFlags{0};
     std::unique_ptr<SimulatedUnit> unit;   // every live converter has one
     UMockdevIoctlBase* ioctlHandler = nullptr;
     int masterFd = -1;
@@ -242,7 +246,16 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userD
             info.line = converter->index;
             info.baud_base = kFt232rBaudBase;
             info.xmit_fifo_size = kFt232rFifoSize;
+            info.flags = converter->serialFlags.load();
             std::memcpy(data->data, &info, sizeof info);
+        } else {
+            serial_struct info{};
+            std::memcpy(&info, data->data, sizeof info);
+            const int before = converter->serialFlags.exchange(info.flags & static_cast<int>(ASYNC_FLAGS));
+            const bool lowLatency = (info.flags & ASYNC_LOW_LATENCY) != 0;
+            if (converter->unit && lowLatency != ((before & ASYNC_LOW_LATENCY) != 0)) {
+                converter->unit->noteLowLatencyRequest(lowLatency);
+            }
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(data);

@@ -93,6 +93,18 @@ def test_failures_exit_with_their_result_code(data, fault, code, heading):
     assert heading in result.stdout
 
 
+def test_low_latency_request_reaches_the_modelled_converter(data):
+    """The program asks the converter's driver for low latency (TIOCSSERIAL through the
+    emulated tty); the modelled FT232R then runs its latency timer at 1 ms, not at 16."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "0FFF", "--ft232r", "--record", "record.txt"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    record = (data / "record.txt").read_text().splitlines()
+    assert "converter: FT232R model, latency timer 16 ms" in record
+    assert "converter latency timer 1 ms (low-latency request set by the host)" in record
+    assert record[-1].startswith("converter: FT232R, latency timer 1 ms; "), record[-1]
+
+
 def test_german_messages(data):
     result = run_cli(data, "-y", testbed=[], env={"LANG": "de_DE.UTF-8"})
     assert result.returncode == 0, result.stdout + result.stderr

@@ -2,6 +2,7 @@
 // "--name=VALUE"), and the help text with the table of exit statuses.
 #include "cli/cli_options.h"
 
+#include "link/latency_timer.h"
 #include "update/result_codes.h"
 
 #include <string_view>
@@ -34,6 +35,19 @@ bool isConverterSerial(std::string_view text)
     return true;
 }
 
+// 1 to 255 in decimal digits.
+bool parseLatencyTimer(std::string_view text, int& milliseconds)
+{
+    if (text.empty() || text.size() > 3) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    milliseconds = value;
+    return value >= kLatencyTimerMinMs && value <= kLatencyTimerMaxMs;
+}
+
 }  // namespace
 
 bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error)
@@ -45,7 +59,8 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
         const bool hasInlineValue = splitInlineValue(argument, name, value);
 
         const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language" ||
-                                name == "--serial" || name == "--json" || name == "--trace";
+                                name == "--serial" || name == "--json" || name == "--trace" ||
+                                name == "--set-latency-timer";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= arguments.size() || arguments[i + 1] == nullptr) {
                 error = "option " + std::string(name) + " needs a value";
@@ -84,6 +99,13 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
                 return false;
             }
             (name == "--json" ? options.jsonFile : options.traceFile) = std::string(value);
+        } else if (name == "--set-latency-timer") {
+            int milliseconds = 0;
+            if (!parseLatencyTimer(value, milliseconds)) {
+                error = "--set-latency-timer takes 1 to 255 milliseconds, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.setLatencyTimerMs = milliseconds;
         } else if (name == "--all") {
             options.all = true;
         } else if (name == "-y" || name == "--accept-safety") {
@@ -138,6 +160,10 @@ const char* cliUsageText()
         "                        the other output then goes to standard error)\n"
         "      --trace FILE      write every read, write, speed change and wait on the port to\n"
         "                        FILE; with --all one file per unit, the serial in its name\n"
+        "      --set-latency-timer MS\n"
+        "                        Windows, as administrator: set the latency timer of the device\n"
+        "                        list's converters to MS (1 to 255; 1 makes the update fastest);\n"
+        "                        the FTDI driver takes it when the converter is plugged in again\n"
         "  -h, --help            show this help\n"
         "      --version         show the version\n"
         "\n"
@@ -160,6 +186,8 @@ const char* cliUsageText()
         "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
         "  66  data directory or safety instructions not readable\n"
         "  70  internal error (the worker thread could not be started)\n"
+        "  74  --set-latency-timer: the registry could not be written\n"
+        "  77  --set-latency-timer: administrator rights needed\n"
         " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns)\n"
         " 143  update stopped by SIGTERM\n"
         "      --all: 0 when every unit finished, else the status of the first unit in converter\n"

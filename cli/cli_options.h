@@ -14,6 +14,7 @@ struct CliOptions {
     bool all = false;                     // --all: every listed converter, one child each
     std::optional<std::string> jsonFile;  // --json FILE ("-": standard output)
     std::optional<std::string> traceFile; // --trace FILE
+    std::optional<int> setLatencyTimerMs; // --set-latency-timer MS (Windows, administrators)
     bool help = false;                    // -h, --help
     bool version = false;                 // --version
 };

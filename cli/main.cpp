@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
 #include "cli/interrupts.h"
+#include "cli/latency_hint.h"
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -160,6 +162,10 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
 // The port is traced and the report written when the options ask for them.
 int runUpdateOnWorker(int lang, const CliOptions& options)
 {
+    // What the converter's latency timer costs is said before the update begins.
+    const std::map<std::string, int> latencyTimers =
+        latencyTimerInRegistry() ? checkLatencyTimers(convertersToTry(options.serial), lang, stdout)
+                                 : std::map<std::string, int>{};
     UnitRun unitRun;
     std::string error;
     if (options.traceFile && !unitRun.openTrace(*options.traceFile, error)) {
@@ -220,7 +226,10 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
         printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
     }
-    const UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
+    if (const auto timer = latencyTimers.find(record.serial); timer != latencyTimers.end()) {
+        record.latencyTimerMs = timer->second;
+    }
     if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
         printError("cannot write the report " + *options.jsonFile + ": " + error);
     }
@@ -276,6 +285,7 @@ int main(int argc, char** argv)
     }
 
     if (options.list) return listConverters(lang);
+    if (options.setLatencyTimerMs) return setLatencyTimerCommand(*options.setLatencyTimerMs, lang);
     if (options.serial) {
         if (serialNotInReadableList(*options.serial)) {
             printError(std::string(texts.serialNotListed) + " " + *options.serial);

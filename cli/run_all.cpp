@@ -5,6 +5,7 @@
 #include "cli/child_process.h"
 #include "cli/cli_texts.h"
 #include "cli/json.h"
+#include "cli/latency_hint.h"
 #include "cli/unit_report.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
@@ -254,6 +255,12 @@ int runAllUnits(const CliOptions& options, int lang, const std::string& dataDir,
     if (fsError) {
         printError("cannot make a folder for the units' reports: " + fsError.message());
         return kExitInternal;
+    }
+
+    if (latencyTimerInRegistry()) {
+        std::vector<std::string> serials;
+        for (const Unit& unit : units) serials.push_back(unit.serial);
+        checkLatencyTimers(serials, lang, stdout);
     }
 
     catchInterrupt();

@@ -106,6 +106,7 @@ JsonValue unitReport(const UnitRecord& record)
     unit.set("blocksVerified", JsonValue::number(record.blocksVerified));
     unit.set("bytesSent", JsonValue::number(static_cast<double>(record.bytesSent)));
     unit.set("bytesReceived", JsonValue::number(static_cast<double>(record.bytesReceived)));
+    unit.set("latencyTimerMs", record.latencyTimerMs ? JsonValue::number(*record.latencyTimerMs) : JsonValue());
     return unit;
 }
 

@@ -36,6 +36,7 @@ struct UnitRecord {
     int blocksVerified = 0;
     std::uint64_t bytesSent = 0;
     std::uint64_t bytesReceived = 0;
+    std::optional<int> latencyTimerMs;   // the converter's latency timer as read (Windows)
 };
 
 // "2026-12-07T19:04:05.123Z" (UTC, milliseconds).

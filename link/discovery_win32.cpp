@@ -176,3 +176,15 @@ bool listFtdiConverters(std::vector<ConverterInfo>& converters)
         },
         /*emptyKeyIsFailure=*/false);
 }
+
+bool listConverterKeys(std::vector<ConverterKey>& keys)
+{
+    return walkFtdiBus(
+        [&](const std::string& name) {
+            if (name.size() < kMatchingNameMinLength || !namesFtdiConverter(name)) return;
+            ConverterKey key;
+            key.serial = name.substr(kSerialOffset, kConverterSerialLength);
+            if (formDeviceParametersPath(name, key.deviceParametersPath)) keys.push_back(std::move(key));
+        },
+        /*emptyKeyIsFailure=*/false);
+}

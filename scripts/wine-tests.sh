@@ -3,7 +3,7 @@
 # against .reg cases, and whole updates by varnoflex-cli.exe through a Wine COM port linked
 # to the pty of the simulated unit (vf-sim, Linux build).
 #
-# usage: wine-tests.sh setup|unit|registry|update|serial|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|serial|latency|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -315,8 +315,77 @@ PYTHON
     load_registry ""
 }
 
+# The converter's latency timer: the update reads "LatencyTimer" from the converter's Device
+# Parameters key, says what 16 ms costs and how to lower it, and reports the value in --json;
+# the simulated unit's modelled FT232R is given the value the test wrote, so its record shows
+# the same timer. --set-latency-timer 1 changes the listed converters' values only (read back
+# from the registry). Wine gives every program full access to the registry, so the refusal
+# without administrator rights cannot be shown here (tests/cli/latency_hint_test.cpp does).
+do_latency() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-latency.XXXXXX")
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/data"
+    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    local key="HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"
+    # Two converters of the device list (FTVF8H3N on COM7 with its unit, FTVF2Q7K) and one
+    # that it does not name, every one at the driver's default of 16 ms.
+    printf 'Windows Registry Editor Version 5.00\r\n' >"$work/ftdibus.reg"
+    local entry
+    for entry in FTVF8H3NA:COM7 FTVF2Q7KA:COM8 FTZZ0000A:COM9; do
+        printf '\r\n[%s\\VID_0403+PID_6001+%s\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n"LatencyTimer"=dword:00000010\r\n' \
+            "$key" "${entry%%:*}" "${entry#*:}" >>"$work/ftdibus.reg"
+    done
+    load_registry "$work/ftdibus.reg"
+    latency_of() {
+        wine_run reg query "$ftdibus\\VID_0403+PID_6001+$1\\0000\\Device Parameters" /v LatencyTimer \
+            | awk '$1 == "LatencyTimer" { print $3 }' | { read -r hex && echo $((hex)); }
+    }
+
+    start_sim --end-address 0FFF --ft232r --latency-timer 16 --record "$work/record16.txt"
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report16.json) >"$work/update16.out"
+    local rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (16 ms)"; }
+    [ $rc -eq 0 ] || { cat "$work/update16.out"; fail "update at 16 ms: exit $rc, expected 0"; }
+    [ "$(grep -c 'latency timer' "$work/update16.out")" -eq 1 ] \
+        && grep -q '^Converter FTVF8H3N: its latency timer is 16 ms, which makes an update wait about 3 s longer than at 1 ms; to lower it, an administrator runs "varnoflex-cli --set-latency-timer 1" and plugs the converter in again.$' "$work/update16.out" \
+        || { cat "$work/update16.out"; fail "no latency timer hint at 16 ms"; }
+    grep -q '^converter: FT232R, latency timer 16 ms; ' "$work/record16.txt" || fail "the modelled converter did not run at 16 ms"
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 16, u' \
+        "$work/data/report16.json" || fail "--json does not carry the latency timer of 16 ms"
+    echo "PASS latency: 16 ms read before the update, the hint printed once, --json carries it"
+
+    (cd "$work/data" && wine_run "$cli" --set-latency-timer 0) >/dev/null
+    rc=$?
+    [ $rc -eq 64 ] || fail "--set-latency-timer 0: exit $rc, expected 64"
+    (cd "$work/data" && wine_run "$cli" --language en --set-latency-timer 1) >"$work/set.out"
+    rc=$?
+    [ $rc -eq 0 ] || { cat "$work/set.out"; fail "--set-latency-timer 1: exit $rc, expected 0"; }
+    grep -q '^Converter FTVF8H3N: latency timer set to 1 ms. Plug the converter in again' "$work/set.out" \
+        && grep -q '^Converter FTVF2Q7K: latency timer set to 1 ms.' "$work/set.out" \
+        && ! grep -q FTZZ0000 "$work/set.out" || { cat "$work/set.out"; fail "--set-latency-timer 1 output"; }
+    [ "$(latency_of FTVF8H3NA) $(latency_of FTVF2Q7KA) $(latency_of FTZZ0000A)" = "1 1 16" ] \
+        || fail "registry after --set-latency-timer 1: $(latency_of FTVF8H3NA) $(latency_of FTVF2Q7KA) $(latency_of FTZZ0000A), expected 1 1 16"
+    echo "PASS latency: --set-latency-timer 1 sets the listed converters only (registry read back)"
+
+    start_sim --end-address 0FFF --ft232r --latency-timer 1
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report1.json) >"$work/update1.out"
+    rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (1 ms)"; }
+    [ $rc -eq 0 ] || { cat "$work/update1.out"; fail "update at 1 ms: exit $rc, expected 0"; }
+    ! grep -q 'latency timer' "$work/update1.out" || { cat "$work/update1.out"; fail "a hint at 1 ms"; }
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 1, u' \
+        "$work/data/report1.json" || fail "--json does not carry the latency timer of 1 ms"
+    echo "PASS latency: at 1 ms no hint, --json carries 1"
+    load_registry ""
+}
+
 case "${1:-}" in
     setup) do_setup ;;
+    latency) do_latency ;;
     serial) do_serial ;;
     unit) do_unit ;;
     registry) do_registry ;;
@@ -330,8 +399,9 @@ case "${1:-}" in
         (do_registry) || rc=1
         (do_update) || rc=1
         (do_serial) || rc=1
+        (do_latency) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|serial|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|serial|latency|cleanup|all" >&2; exit 2 ;;
 esac

@@ -159,15 +159,21 @@ stop_sim() {
     return $rc
 }
 
-do_update() {
+# The start of a case that updates units: the prefix, the programs, and a fresh work folder
+# ($work) holding a copy of the data set in $work/data.
+begin_case() {   # NAME
     need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
+    cli=$mingw/cli/varnoflex-cli.exe
     [ -f "$cli" ] || fail "$cli not built"
     [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-update.XXXXXX")
-    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-$1.XXXXXX")
     mkdir "$work/data"
     cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+}
+
+do_update() {
+    begin_case update
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
 
@@ -244,15 +250,9 @@ CHECK
 # for and never opens the other's port; --json reports it; a listed serial that is not
 # present gives 7; --all updates both at once, one of them failing.
 do_serial() {
-    need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
-    [ -f "$cli" ] || fail "$cli not built"
-    [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-serial.XXXXXX")
+    begin_case serial
     first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
     trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
-    mkdir "$work/data"
-    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
     python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 4096 \
         || fail "vf_image"
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
@@ -322,14 +322,8 @@ PYTHON
 # from the registry). Wine gives every program full access to the registry, so the refusal
 # without administrator rights cannot be shown here (tests/cli/latency_hint_test.cpp does).
 do_latency() {
-    need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
-    [ -f "$cli" ] || fail "$cli not built"
-    [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-latency.XXXXXX")
+    begin_case latency
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
-    mkdir "$work/data"
-    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
     local key="HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"
     # Two converters of the device list (FTVF8H3N on COM7 with its unit, FTVF2Q7K) and one
     # that it does not name, every one at the driver's default of 16 ms.

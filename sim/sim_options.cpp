@@ -89,6 +89,7 @@ bool parseFault(const std::string& text, SimFaults& faults, std::string& error) 
         {"wrong-checksum", &SimFaults::wrongChecksum},
         {"verify-refused", &SimFaults::verifyRefused},
         {"garbage-before-reply", &SimFaults::garbageBeforeReply},
+        {"keep-latency-timer", &SimFaults::keepLatencyTimer},
     };
     for (const Flag& flag : kFlags) {
         if (name == flag.name) {
@@ -251,8 +252,9 @@ const char* simOptionsHelp() {
            "      silent, refuse-connect, refuse-speed2, long-info, short-info, big-range, erase-refused,\n"
            "      blank-second-check, program-refused, refuse-write-block=N, no-final-ack,\n"
            "      wrong-checksum, verify-refused, refuse-verify-block=N, hang-up-after-block=N,\n"
-           "      garbage-before-reply\n"
+           "      garbage-before-reply, keep-latency-timer\n"
            "    silent and big-range last the whole run; refuse-write-block and\n"
            "    refuse-verify-block hit the first write or verify pass only; every other fault\n"
-           "    shows once, at its first occasion.\n";
+           "    shows once, at its first occasion. keep-latency-timer (vf-testbed) is the\n"
+           "    converter's driver keeping its latency timer despite the low-latency request.\n";
 }

@@ -29,6 +29,8 @@ struct SimFaults {
     int refuseVerifyBlock = -1;          // refuses this block in the verify pass
     int hangUpAfterBlock = -1;           // hangs up the line after acknowledging this block (pulled cable)
     bool garbageBeforeReply = false;     // sends stray bytes before the information reply
+    bool keepLatencyTimer = false;       // vf-testbed: the converter's driver takes the host's
+                                         // low-latency request but keeps its latency timer
 };
 
 struct SimOptions {

@@ -1,7 +1,8 @@
 // The converter's latency timer, as the command line deals with it on Windows: one line
 // before the update when the timer costs time (what, and how to lower it), and
-// --set-latency-timer for an administrator. Elsewhere (Linux) the port asks the driver for
-// 1 ms itself and none of this shows.
+// --set-latency-timer for an administrator. On Linux the port asks the driver for 1 ms
+// itself; the timer the driver then shows is read after the update, and said only when the
+// request did not take.
 #pragma once
 
 #include "link/latency_timer.h"
@@ -18,6 +19,15 @@ inline constexpr int kExitRegistryWriteFailed = 74;  // --set-latency-timer fail
 
 // The hint for a converter whose timer is latencyMs, in lang (one line, no newline).
 std::string latencyHintLine(int lang, std::string_view serial, int latencyMs);
+
+// Linux: the line for a converter whose timer stayed at latencyMs after the program's
+// low-latency request, with the sysfs file through which root can lower it.
+std::string latencyStayedLine(int lang, std::string_view serial, int latencyMs, std::string_view file);
+
+// Linux, after an update has opened the converter's port: the timer its driver shows, with
+// the line above printed to out when it is above kLatencyTimerHintAboveMs. Nothing on Windows
+// (checkLatencyTimers reads the registry there before the update) or when not shown.
+std::optional<int> checkLatencyTimerAfterUpdate(const std::string& serial, int lang, std::FILE* out);
 
 // The serials of the converters the update will try: those the device list names and the
 // FTDI driver knows (only serial when given), each once, in the driver's order.

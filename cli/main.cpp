@@ -229,6 +229,8 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
     if (const auto timer = latencyTimers.find(record.serial); timer != latencyTimers.end()) {
         record.latencyTimerMs = timer->second;
+    } else if (exitStatus != kExitInterrupted && exitStatus != kExitTerminated) {
+        record.latencyTimerMs = checkLatencyTimerAfterUpdate(record.serial, lang, stdout);
     }
     if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
         printError("cannot write the report " + *options.jsonFile + ": " + error);

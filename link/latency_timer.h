@@ -1,7 +1,8 @@
 // The FTDI converter's latency timer: how long the converter's chip holds the bytes it has
 // received before it hands them to the PC when fewer than a USB packet's worth have come
 // (16 ms unless changed). Every short reply of the update waits for it, so it decides much
-// of an update's time. On Linux the port asks the driver for 1 ms itself (serial_posix.cpp);
+// of an update's time. On Linux the port asks the driver for 1 ms itself (serial_posix.cpp)
+// and the driver shows the timer in the sysfs file latency_timer of the converter's port;
 // on Windows the FTDI driver takes the timer from the value "LatencyTimer" of the converter's
 // "Device Parameters" key, which everyone may read and only an administrator may change, and
 // reads it when the converter is plugged in. latency_timer_win32.cpp and
@@ -25,9 +26,14 @@ inline constexpr int kLatencyTimerCostBlocks = 512;
 // True where the program can read and set the timer (Windows).
 bool latencyTimerInRegistry();
 
-// The "LatencyTimer" value of the converter with this serial (the first of its FTDIBUS
-// entries that has one). Nothing where the platform keeps none, or the converter has none.
+// The latency timer of the converter with this serial: on Windows the "LatencyTimer" value
+// of the first of its FTDIBUS entries that has one, on Linux what its port's sysfs file
+// latency_timer shows. Nothing when the converter or the value is not found.
 std::optional<int> readLatencyTimer(std::string_view serial);
+
+// Linux: the sysfs file through which root may set the timer of the converter with this
+// serial (/sys/bus/usb-serial/devices/ttyUSBn/latency_timer). Empty elsewhere or not found.
+std::string latencyTimerFile(std::string_view serial);
 
 enum class LatencyTimerOutcome {
     Set,

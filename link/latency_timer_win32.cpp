@@ -80,6 +80,11 @@ std::optional<int> readLatencyTimer(std::string_view serial)
     return std::nullopt;
 }
 
+std::string latencyTimerFile(std::string_view)
+{
+    return {};
+}
+
 bool setLatencyTimers(const DeviceList& devices, int milliseconds, std::vector<LatencyTimerChange>& changes)
 {
     changes.clear();

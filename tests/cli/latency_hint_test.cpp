@@ -48,6 +48,19 @@ TEST(LatencyTimer, HintSaysWhatItCostsAndHowToLowerIt)
     EXPECT_TRUE(contains(latencyHintLine(kLanguageEnglish, "FTVF2Q7K", 29), "about 1 s"));
 }
 
+TEST(LatencyTimer, LinuxLineNamesTheSysfsFileToLowerItThrough)
+{
+    const std::string file = "/sys/bus/usb-serial/devices/ttyUSB1/latency_timer";
+    const std::string english = latencyStayedLine(kLanguageEnglish, "FTVF8H3N", 16, file);
+    EXPECT_TRUE(contains(english, "Converter FTVF8H3N: its latency timer is 16 ms")) << english;
+    EXPECT_TRUE(contains(english, "about 3 s longer than at 1 ms")) << english;
+    EXPECT_TRUE(contains(english, "root writes 1 into " + file + ".")) << english;
+    EXPECT_FALSE(contains(english, "--set-latency-timer")) << english;   // that is Windows' way
+    EXPECT_EQ(english.find('\n'), std::string::npos);
+    const std::string german = latencyStayedLine(kLanguageGerman, "FTVF8H3N", 16, file);
+    EXPECT_TRUE(contains(german, "schreibt root 1 in " + file)) << german;
+}
+
 TEST(LatencyTimer, SetCommandOutcomes)
 {
     std::vector<std::string> lines;

@@ -7,6 +7,9 @@
 #   linux              emulated converter, plain pty
 #   linux-ft232r       emulated converter, modelled FT232R; its timer as the program's
 #                      low-latency request sets it (1 ms; the row says what it was)
+#   linux-ft232r-16    the same with the converter's driver keeping its 16 ms despite the
+#                      request (vf-testbed --fault keep-latency-timer): what the request is
+#                      worth; the program's line about the timer must be printed
 #   wine-64            Windows build, plain pty
 #   wine-64-lt16       Windows build, modelled FT232R, "LatencyTimer" 16 in the converter's
 #                      registry entry and the same 16 ms given to the model; the program's
@@ -110,9 +113,14 @@ linux_run() {   # label [testbed options...]
         "$linux_build/cli/varnoflex-cli" -y --language en)
     grep -q "Update successful finished !" "$work/run.out" || { echo "$label run failed:"; tail -n 5 "$work/run.out" "$work/run.err"; exit 1; }
     if [ -s "$work/record.txt" ]; then
-        grep -q '^converter: FT232R, latency timer 1 ms; ' "$work/record.txt" \
-            || echo "($label: the modelled converter did not run at 1 ms: $(grep '^converter: FT232R' "$work/record.txt"))"
+        local expected=1 hint
+        case " $* " in *" keep-latency-timer "*) expected=16 ;; esac
+        grep -q "^converter: FT232R, latency timer $expected ms; " "$work/record.txt" \
+            || echo "($label: the modelled converter did not run at $expected ms: $(grep '^converter: FT232R' "$work/record.txt"))"
+        hint=$(grep -m1 "its latency timer is" "$work/run.out")
+        [ $expected -gt 2 ] && [ -z "$hint" ] && { echo "$label: no line about the latency timer"; exit 1; }
         row "$label" "$wall" "$cpu" "$(held_seconds "$work/record.txt")"
+        [ -n "$hint" ] && echo "  hint: $hint"
         rm -f "$work/record.txt"
     else
         row "$label" "$wall" "$cpu"
@@ -122,6 +130,7 @@ linux_run() {   # label [testbed options...]
 linux_rows() {
     [ $do_pty -eq 1 ] && linux_run linux
     [ $do_model -eq 1 ] && linux_run linux-ft232r --ft232r --record "$work/record.txt"
+    [ $do_model -eq 1 ] && linux_run linux-ft232r-16 --ft232r --fault keep-latency-timer --record "$work/record.txt"
 }
 
 if [ $do_linux -eq 1 ] && [ $do_wine -eq 0 ]; then

@@ -19,6 +19,11 @@ class Fl_Window;
 inline constexpr Fl_Color accentRed = 0xD9281900;    // main panel, its text boxes, red buttons
 inline constexpr Fl_Color pressedRed = 0xAE1E1200;   // red buttons while pressed
 
+// The program's name on the Linux desktop: the basename of its desktop entry
+// (varnoflex-update.desktop). The windows carry it as their X11 class (WM_CLASS) and Wayland
+// app id, by which docks and compositors match them to the entry, its name and its icon.
+inline constexpr const char* kDesktopId = "varnoflex-update";
+
 inline constexpr int kAcceptPauseMs = 50;            // between hiding the safety window and showing the main one
 inline constexpr int kWorkerStartPauseMs = 1000;     // before the worker thread starts
 inline constexpr double kFirstPollDelayS = 1.0;      // the result timer's first run
@@ -62,8 +67,9 @@ extern bool safetyTextLoaded;
 // The directory the program was started in, without a trailing separator; empty when it
 // cannot be read.
 std::string readWorkingDirectory();
-// Gives the main window the program icon; called before the window is first shown.
-void setMainWindowIcon(Fl_Window& window);
+// Gives the main window, and with it every window of the program, the program icon and (on
+// Linux) the program's name on the desktop; called before the window is first shown.
+void setDesktopIdentity(Fl_Window& window);
 
 // The result pictures, created once at start-up and kept to the process end.
 void createResultPictures();

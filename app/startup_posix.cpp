@@ -1,5 +1,6 @@
-// Start-up steps of the windowed program on Linux: the working directory (the data folder)
-// and the window icon, drawn into the program, in two sizes for the window manager.
+// Start-up steps of the windowed program on Linux: the working directory (the data folder),
+// and the windows' identity on the desktop: the desktop entry's name, and the program icon,
+// drawn into the program in every size the window manager may want.
 #include "app/app.h"
 
 #include "app/resources/icon_rgba.h"
@@ -10,14 +11,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <memory>
 #include <vector>
-
-namespace {
-
-const Fl_RGB_Image icon32(kIcon32Rgba, kIcon32Size, kIcon32Size, 4);
-const Fl_RGB_Image icon48(kIcon48Rgba, kIcon48Size, kIcon48Size, 4);
-
-}  // namespace
 
 std::string readWorkingDirectory()
 {
@@ -27,9 +22,20 @@ std::string readWorkingDirectory()
     return cwd.data();
 }
 
-void setMainWindowIcon(Fl_Window& window)
+void setDesktopIdentity(Fl_Window& window)
 {
-    const Fl_RGB_Image* icons[] = {&icon32, &icon48};
-    Fl_Window::default_icons(icons, 2);   // every window of the program shows the icon
-    window.icons(icons, 2);
+    // Every window of the program: the X11 class, and on Wayland (FLTK 1.4) the app id.
+    Fl_Window::default_xclass(kDesktopId);
+
+    // The 100 % and 200 % sizes: the window manager picks what its title bar and panel need.
+    // FLTK keeps copies of the images.
+    std::vector<std::unique_ptr<Fl_RGB_Image>> images;
+    std::vector<const Fl_RGB_Image*> icons;
+    for (const IconPixels& icon : kWindowIcons) {
+        images.push_back(std::make_unique<Fl_RGB_Image>(icon.rgba, icon.size, icon.size, 4));
+        icons.push_back(images.back().get());
+    }
+    const int count = static_cast<int>(icons.size());
+    Fl_Window::default_icons(icons.data(), count);   // every window of the program shows it
+    window.icons(icons.data(), count);
 }

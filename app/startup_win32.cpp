@@ -26,7 +26,7 @@ std::string readWorkingDirectory()
     return cwd;
 }
 
-void setMainWindowIcon(Fl_Window& window)
+void setDesktopIdentity(Fl_Window& window)
 {
     // FLTK registers its one window class when the first window is shown, with that
     // window's icon; the main window is shown first, so every window shows this icon.

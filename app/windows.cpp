@@ -4,9 +4,13 @@
 
 #include "app/display_text.h"
 #include "app/resources/error.xpm"
+#include "app/resources/error_2x.xpm"
 #include "app/resources/logo.xpm"
+#include "app/resources/logo_2x.xpm"
 #include "app/resources/ok.xpm"
+#include "app/resources/ok_2x.xpm"
 #include "app/resources/product.xpm"
+#include "app/resources/product_2x.xpm"
 #include "files/data_paths.h"
 #include "files/texts.h"
 
@@ -51,6 +55,10 @@ Fl_Pixmap* logoPicture = nullptr;
 constexpr const char* kSloganText = "Light in perfection";
 constexpr const char* kCopyrightText = "(c) 2026 Varnoflex";
 
+// The pictures' high-density drawings are this many times their 100 % size
+// (app/resources/make_artwork.py: HIDPI).
+constexpr int kArtworkScale = 2;
+
 
 // Everything a main window widget needs between construction and destruction, in
 // construction order, so the teardown can go in reverse.
@@ -68,6 +76,22 @@ void styleRedButton(Fl_Button* button)
     button->selection_color(pressedRed);
     button->align(FL_ALIGN_INSIDE);
     button->clear_visible_focus();
+}
+
+// A picture at its 100 % size. FLTK 1.4 scales every window by the screen's factor: it gets
+// the high-density drawing, shown at the 100 % size, so that a 200 % screen shows every pixel
+// of it instead of an enlarged small picture. FLTK 1.3 draws in screen pixels and cannot
+// scale an image: it gets the 100 % drawing.
+Fl_Pixmap* newPicture([[maybe_unused]] const char* const* xpm,
+                      [[maybe_unused]] const char* const* hidpiXpm)
+{
+#if FL_API_VERSION >= 10400
+    auto* picture = new Fl_Pixmap(hidpiXpm);
+    picture->scale(picture->w() / kArtworkScale, picture->h() / kArtworkScale, 0, 1);
+    return picture;
+#else
+    return new Fl_Pixmap(xpm);
+#endif
 }
 
 Fl_Box* redTextBox(int x, int y, int w, int h, const char* label, int size, Fl_Align align)
@@ -90,18 +114,18 @@ Fl_Pixmap* okPicture = nullptr;
 
 void createResultPictures()
 {
-    errorPicture = new Fl_Pixmap(error_xpm);
-    okPicture = new Fl_Pixmap(ok_xpm);
+    errorPicture = newPicture(error_xpm, error_2x_xpm);
+    okPicture = newPicture(ok_xpm, ok_2x_xpm);
 }
 
 void buildMainWindow()
 {
-    productPicture = new Fl_Pixmap(product_xpm);
-    logoPicture = new Fl_Pixmap(logo_xpm);
+    productPicture = newPicture(product_xpm, product_2x_xpm);
+    logoPicture = newPicture(logo_xpm, logo_2x_xpm);
 
     mainWindow = new Fl_Window(150, 200, 600, 300, " Firmware Update");
     mainWindow->color(FL_WHITE);
-    setMainWindowIcon(*mainWindow);
+    setDesktopIdentity(*mainWindow);
     mainWindow->callback(closeMainWindow);
 
     auto* topBar = new Fl_Menu_Bar(-1, 0, 602, 35);

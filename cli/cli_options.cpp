@@ -170,6 +170,8 @@ const char* cliUsageText()
         "Exit status:\n"
         "   0  update finished (OK_UPDATE_FINISHED); --list, --help, --version done\n"
         "   2  ERROR_OPEN_FILE             firmware file not found or not readable\n"
+        "   3  ERROR_READ_FILE             firmware file damaged, cut short or too large for\n"
+        "                                  the unit; nothing written (the problem is named)\n"
         "   4  ERROR_OPEN_FILE_LIST        device list not found or not readable\n"
         "   6  ERROR_NO_FTDI_DRIVER        FTDI converters cannot be enumerated\n"
         "   7  ERROR_NO_DRIVER_ENTRY       no converter named in the device list found\n"

@@ -12,6 +12,7 @@
 #include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
+#include "files/file_system.h"
 #include "files/std_streams.h"
 #include "files/texts.h"
 #include "link/discovery.h"
@@ -24,12 +25,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <iostream>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -277,12 +276,9 @@ int main(int argc, char** argv)
     const CliTexts& texts = cliTexts(lang);
     setMessageLanguage(lang);
 
-    std::error_code fsError;
-    std::filesystem::path dataDir = options.dataDir ? std::filesystem::path(*options.dataDir)
-                                                    : std::filesystem::current_path(fsError);
-    if (!fsError) dataDir = std::filesystem::absolute(dataDir, fsError);
-    if (fsError || !std::filesystem::is_directory(dataDir, fsError) || !initDataPaths(dataDir.string())) {
-        printError(std::string(texts.dataDirUnusable) + " " + dataDir.string());
+    std::string dataDir;
+    if (!dataFolderPath(options.dataDir, dataDir) || !initDataPaths(dataDir)) {
+        printError(std::string(texts.dataDirUnusable) + " " + dataDir);
         return kExitNoSafetyText;
     }
 
@@ -319,6 +315,6 @@ int main(int argc, char** argv)
         return kExitNotAccepted;
     }
 
-    if (options.all) return runAllUnits(options, lang, dataDir.string(), argc > 0 ? argv[0] : nullptr);
+    if (options.all) return runAllUnits(options, lang, dataDir, argc > 0 ? argv[0] : nullptr);
     return runUpdateOnWorker(lang, options);
 }

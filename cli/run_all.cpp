@@ -220,6 +220,7 @@ JsonValue reportWithoutChild(const Unit& unit, bool interrupted)
     object.set("entry", JsonValue());
     object.set("stored", JsonValue::array());
     object.set("result", JsonValue());
+    object.set("firmwareProblem", JsonValue());
     object.set("exitStatus", unit.started ? JsonValue::number(unit.child.exitStatus) : JsonValue());
     object.set("unfinished", JsonValue::boolean(interrupted));
     if (interrupted) object.set("memoryPartlyWritten", JsonValue::boolean(unit.writingSeen));

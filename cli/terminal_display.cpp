@@ -64,6 +64,15 @@ void TerminalDisplay::resultStored(std::uint8_t code)
     events_.push_back(std::move(event));
 }
 
+void TerminalDisplay::firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem)
+{
+    std::lock_guard lock(mutex_);
+    DisplayEvent event;
+    event.kind = DisplayEvent::Kind::FirmwareRefused;
+    event.refused = RefusedFirmware{std::string(firmwareFile), problem};
+    events_.push_back(std::move(event));
+}
+
 void TerminalDisplay::queueProgress()
 {
     // Steps forward are merged; a drop (a new pass, or the reset at the end) is kept apart so
@@ -99,6 +108,7 @@ void TerminalOutput::show(const DisplayEvent& event)
     case DisplayEvent::Kind::DeviceLines: showDeviceLines(event); break;
     case DisplayEvent::Kind::Progress: showProgress(event); break;
     case DisplayEvent::Kind::Result: showResult(event); break;
+    case DisplayEvent::Kind::FirmwareRefused: refusedFirmware_ = event.refused; break;
     }
 }
 
@@ -181,6 +191,11 @@ void TerminalOutput::showResult(const DisplayEvent& event)
     endBarLine();
     std::string text = cp1252ToUtf8(message);
     while (!text.empty() && text.back() == '\n') text.pop_back();
+    // A refused firmware file: which file, and its first problem with where it is.
+    if (event.code == ERROR_READ_FILE && refusedFirmware_) {
+        text += "\n" + cp1252ToUtf8(markControlCharactersInLine(refusedFirmware_->file)) + ": " +
+                cp1252ToUtf8(firmwareProblemText(refusedFirmware_->problem, lang_));
+    }
     std::fprintf(out_, "\n%s\n\n", text.c_str());
     std::fflush(out_);
 }

@@ -4,16 +4,24 @@
 // bar on a terminal or as a line every 10 % otherwise.
 #pragma once
 
+#include "files/firmware_image.h"
 #include "update/display.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+// A firmware file that failed the whole-file check, and its first problem.
+struct RefusedFirmware {
+    std::string file;   // as the device list names it (Windows-1252)
+    FirmwareProblem problem;
+};
+
 struct DisplayEvent {
-    enum class Kind { DeviceLines, Progress, Result };
+    enum class Kind { DeviceLines, Progress, Result, FirmwareRefused };
     Kind kind = Kind::Progress;
     std::string deviceLine;     // Windows-1252, DeviceLines only
     std::string versionLine;
@@ -21,6 +29,7 @@ struct DisplayEvent {
     double progressMaximum = 0;
     std::uint8_t code = 0;      // Result only
     bool duringUpdate = false;  // Result: stored while busy was 1
+    RefusedFirmware refused;    // FirmwareRefused only
 };
 
 class TerminalDisplay final : public UpdateDisplay {
@@ -30,6 +39,7 @@ public:
     void setProgressValue(double value) override;
     void setButtonsActive(bool active) override;
     void resultStored(std::uint8_t code) override;
+    void firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem) override;
 
     // Everything reported since the last call, in order. Progress steps forward that follow
     // each other are merged into the latest one, so the queue stays short.
@@ -57,6 +67,8 @@ public:
     std::uint8_t finalCode() const { return finalCode_; }
     // Every code stored during the update, in order; the last one is finalCode().
     const std::vector<std::uint8_t>& storedCodes() const { return storedCodes_; }
+    // The firmware file the update refused, and why; none when it was not refused.
+    const std::optional<RefusedFirmware>& refusedFirmware() const { return refusedFirmware_; }
 
 private:
     void showDeviceLines(const DisplayEvent& event);
@@ -77,4 +89,5 @@ private:
     std::uint8_t lastShownCode_ = 0;
     std::uint8_t finalCode_ = 0;
     std::vector<std::uint8_t> storedCodes_;
+    std::optional<RefusedFirmware> refusedFirmware_;
 };

@@ -97,6 +97,7 @@ JsonValue unitReport(const UnitRecord& record)
     for (std::uint8_t code : record.storedCodes) stored.push(codeObject(code));
     unit.set("stored", std::move(stored));
     unit.set("result", record.finalCode != 0 ? codeObject(record.finalCode) : JsonValue());
+    unit.set("firmwareProblem", firmwareProblemReport(record.firmwareProblem));
     unit.set("exitStatus", JsonValue::number(record.exitStatus));
     unit.set("start", JsonValue::string(isoTime(record.start)));
     unit.set("end", JsonValue::string(isoTime(record.end)));
@@ -108,6 +109,20 @@ JsonValue unitReport(const UnitRecord& record)
     unit.set("bytesReceived", JsonValue::number(static_cast<double>(record.bytesReceived)));
     unit.set("latencyTimerMs", record.latencyTimerMs ? JsonValue::number(*record.latencyTimerMs) : JsonValue());
     return unit;
+}
+
+JsonValue firmwareProblemReport(const std::optional<FirmwareProblem>& problem)
+{
+    if (!problem) return JsonValue();
+    const auto positiveOrNull = [](std::int64_t value) {
+        return value > 0 ? JsonValue::number(static_cast<double>(value)) : JsonValue();
+    };
+    JsonValue object = JsonValue::object();
+    object.set("kind", JsonValue::string(firmwareProblemName(problem->kind)));
+    object.set("record", positiveOrNull(problem->record));
+    object.set("line", positiveOrNull(problem->line));
+    object.set("address", problem->address >= 0 ? JsonValue::number(static_cast<double>(problem->address)) : JsonValue());
+    return object;
 }
 
 JsonValue reportDocument(std::vector<JsonValue> units, bool interrupted)
@@ -199,6 +214,7 @@ UnitRecord UnitRun::finish(const TerminalOutput& output, int exitStatus, const s
     record.end = std::chrono::system_clock::now();
     record.storedCodes = output.storedCodes();
     record.finalCode = output.finalCode();
+    if (output.refusedFirmware()) record.firmwareProblem = output.refusedFirmware()->problem;
     record.exitStatus = exitStatus;
     if (counter_) {
         record.blocksWritten = counter_->blocksWritten();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/json.h"
+#include "files/firmware_image.h"
 #include "link/trace.h"
 
 #include <chrono>
@@ -29,6 +30,7 @@ struct UnitRecord {
     std::optional<ReportEntry> entry;
     std::vector<std::uint8_t> storedCodes;   // during the update, the final one last
     std::uint8_t finalCode = 0;
+    std::optional<FirmwareProblem> firmwareProblem;   // why the firmware file was refused (code 3)
     int exitStatus = 0;
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;
@@ -44,6 +46,10 @@ std::string isoTime(std::chrono::system_clock::time_point time);
 
 // The unit's object of the report (see the man page for its members).
 JsonValue unitReport(const UnitRecord& record);
+
+// The report's "firmwareProblem" member: null, or the kind of the problem and where it is
+// (record and line numbers, the address; each null when it concerns none).
+JsonValue firmwareProblemReport(const std::optional<FirmwareProblem>& problem);
 
 // The whole document: the program, its version and the units in converter order.
 JsonValue reportDocument(std::vector<JsonValue> units, bool interrupted);

@@ -3,7 +3,7 @@
 # Wine on machines whose kernel cannot run 32-bit programs (ia32 emulation off), where 32-bit
 # Wine does not start.
 #   cmake -S . -B build-mingw64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-#         -DVF_FLTK_SOURCE=<fltk-1.3.8 tarball or tree>
+#         -DVF_FLTK_SOURCE=<fltk-1.4.5 tarball or tree>
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VF_MINGW_TRIPLE x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

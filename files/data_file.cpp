@@ -1,13 +1,10 @@
 // Whole-file loading and saving of the program's data files, with the storage encoding
 // (the two 4-bit halves of every byte exchanged) undone on reading and applied on writing.
 #include "files/data_file.h"
+#include "files/file_system.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <new>
-#include <stdexcept>
-#include <system_error>
 
 namespace {
 
@@ -33,40 +30,15 @@ void swapNibbles(std::span<const std::uint8_t> source, std::span<std::uint8_t> d
 
 std::optional<DataBuffer> loadDataFile(const std::string& path)
 {
-    // Only regular files (or links to them) are data files: a directory opens on some
-    // systems and reports a meaningless size, and a FIFO would block the caller.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) {
+    // A zero byte would end the name the system is given: another file than the one meant.
+    if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return std::nullopt;
+    std::optional<DataBuffer> buffer = readRegularFile(path);
+    if (buffer) {
+        // Decoding in place: every byte depends only on itself.
+        swapNibbles(*buffer, *buffer);
     }
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) {
-        return std::nullopt;
-    }
-    const long size = std::ftell(file.get());
-    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        return std::nullopt;
-    }
-
-    DataBuffer buffer;
-    try {
-        buffer.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    } catch (const std::length_error&) {
-        return std::nullopt;
-    }
-
-    if (!buffer.empty() && std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
-        return std::nullopt;
-    }
-
-    // Decoding in place: every byte depends only on itself.
-    swapNibbles(buffer, buffer);
     return buffer;
 }
 

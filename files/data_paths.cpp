@@ -1,6 +1,7 @@
 // The data file paths: the working directory with a separator, and the device list, help
 // and safety file paths formed from it. Every path fits the program's 256-byte buffers.
 #include "files/data_paths.h"
+#include "files/file_system.h"
 
 #include <utility>
 
@@ -47,4 +48,9 @@ bool formDataPath(std::string_view fileName, std::string& path)
         return false;
     }
     return true;
+}
+
+bool formFirmwarePath(std::string_view listFileName, std::string& path)
+{
+    return formDataPath(localFileName(listFileName), path);
 }

@@ -37,3 +37,8 @@ bool initDataPaths(std::string_view directory);
 
 // workDir followed by fileName; false when the result would not fit 255 characters.
 bool formDataPath(std::string_view fileName, std::string& path);
+
+// The path of the firmware file that the device list names (Windows-1252): workDir followed
+// by the name as this system stores it (localFileName: UTF-8 outside Windows). False when
+// the path would not fit 255 characters, which the conversion may make it exceed.
+bool formFirmwarePath(std::string_view listFileName, std::string& path);

@@ -111,7 +111,11 @@ std::optional<std::string> loadDisplayText(const std::string& path)
     return std::string(shown);
 }
 
-std::string cp1252ToUtf8(std::string_view text)
+namespace {
+
+// Windows-1252 to UTF-8; a byte without a character becomes unassigned, or the code point
+// of its own value when unassigned is kNoCharacter.
+std::string convertCp1252(std::string_view text, char32_t unassigned)
 {
     std::string out;
     out.reserve(text.size());
@@ -121,12 +125,24 @@ std::string cp1252ToUtf8(std::string_view text)
         if (byte >= 0x80 && byte <= 0x9F) {
             codePoint = kHighControlRange[byte - 0x80];
             if (codePoint == kNoCharacter) {
-                codePoint = kReplacementCharacter;
+                codePoint = unassigned != kNoCharacter ? unassigned : byte;
             }
         }
         appendUtf8(out, codePoint);
     }
     return out;
+}
+
+}  // namespace
+
+std::string cp1252ToUtf8(std::string_view text)
+{
+    return convertCp1252(text, kReplacementCharacter);
+}
+
+std::string cp1252FileNameToUtf8(std::string_view name)
+{
+    return convertCp1252(name, kNoCharacter);
 }
 
 bool utf8ToCp1252(std::string_view text, std::string& out)

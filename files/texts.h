@@ -29,6 +29,13 @@ std::string markControlCharactersInLine(std::string_view text);
 // Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD.
 std::string cp1252ToUtf8(std::string_view text);
 
+// A Windows-1252 file name to UTF-8 as Windows reads it: the same as cp1252ToUtf8, except
+// that the five bytes without a character become the control characters of the same value
+// (U+0081, U+008D, U+008F, U+0090, U+009D), as in Windows' own table for the code page. A
+// name holding one thus names the file that Windows would open, and two names never turn
+// into the same one.
+std::string cp1252FileNameToUtf8(std::string_view name);
+
 // UTF-8 to Windows-1252, for the encoding tool; false when a character has no
 // Windows-1252 byte or the input is not valid UTF-8.
 bool utf8ToCp1252(std::string_view text, std::string& out);

@@ -34,7 +34,9 @@ extern PortList portList;
 
 // Appends a PortEntry for every FTDI 0403:6001 converter whose 8-character serial equals the
 // converterSerial of some entry of devices, in the platform's enumeration order (duplicates
-// kept). False when the converters cannot be enumerated at all.
+// kept). Linux: the USB serial must be exactly those 8 characters; Windows: the first 8
+// characters after the driver's key prefix (the driver appends a channel letter). False when
+// the converters cannot be enumerated at all.
 bool findFtdiPorts(const DeviceList& devices, PortList& ports);
 
 // Every FTDI 0403:6001 converter the platform knows of, whatever the device list says

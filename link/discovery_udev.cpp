@@ -77,13 +77,15 @@ bool forEachFtdiTty(Found found)
 bool findFtdiPorts(const DeviceList& devices, PortList& ports)
 {
     return forEachFtdiTty([&](std::string_view serial, std::string_view deviceNode) {
-        if (serial.size() < kConverterSerialLength) {
+        // udev gives the converter's USB serial as it is (the Windows driver's key names append
+        // a channel letter, which is why Windows compares 8 characters): a longer serial is
+        // another converter, and its unit must not be taken for the entry's.
+        if (serial.size() != kConverterSerialLength) {
             return;
         }
-        const std::string_view converterSerial = serial.substr(0, kConverterSerialLength);
         int index = 0;
-        if (devices.findBySerial(converterSerial, index)) {
-            ports.add(deviceNode, converterSerial);
+        if (devices.findBySerial(serial, index)) {
+            ports.add(deviceNode, serial);
         }
     });
 }

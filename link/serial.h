@@ -23,8 +23,9 @@ inline constexpr int kPortByName = 1;     // Windows "\\.\%s"; POSIX the name as
 
 // Opens and configures the port at 9600 baud, 8N1, raw, no flow control, DTR off, RTS on,
 // with the read and write limits above, then waits kPortOpenSettleMs. The port must be
-// closed. False (port closed) when it cannot be opened or the path does not fit 99
-// characters; an unknown selector returns false and leaves the port as it was.
+// closed. False (port closed) when it cannot be opened, its read and write limits cannot be
+// set, or the path does not fit 99 characters; an unknown selector returns false and leaves
+// the port as it was. Other settings that fail to apply are not reported.
 bool portOpen(std::int16_t portNumber, std::string_view portName, int selector);
 
 // Changes only the line speed; failures are not reported.
@@ -40,7 +41,8 @@ bool portIsOpen();
 // False at once on a closed port.
 bool portRead(std::span<std::uint8_t> buffer);
 
-// One write of data; true when the platform accepted it. False at once on a closed port.
+// One write of data; true when the platform took all of it (a write that the time limit
+// cuts short is a failed write). False at once on a closed port.
 bool portWrite(std::span<const std::uint8_t> data);
 
 // Blocks the calling thread.

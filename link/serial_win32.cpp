@@ -3,6 +3,7 @@
 // control with DTR off and RTS on, and read and written under COMMTIMEOUTS limits.
 #include "link/serial.h"
 #include "link/port_observer.h"
+#include "link/serial_win32.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -32,6 +33,7 @@ constexpr DWORD kWriteTotalTimeoutConstantMs = 0;
 #endif
 constexpr LONGLONG kTimerUnitsPerMs = 10000;   // waitable timers count in 100 ns
 constexpr UINT kFallbackTimerResolutionMs = 1;
+constexpr LONGLONG kMsPerSecond = 1000;
 
 // The timer a thread's waits use, closed when the thread ends; none where the system has no
 // high-resolution timers.
@@ -110,7 +112,9 @@ void applyPortSettings(HANDLE handle)
     SetCommState(handle, &settings);
 }
 
-void applyTimeLimits(HANDLE handle)
+// False when the driver does not take the limits: its earlier ones, possibly none at all,
+// would then stay in force.
+bool applyTimeLimits(HANDLE handle)
 {
     COMMTIMEOUTS timeLimits{};
     timeLimits.ReadIntervalTimeout = kReadIntervalTimeoutMs;
@@ -118,7 +122,7 @@ void applyTimeLimits(HANDLE handle)
     timeLimits.ReadTotalTimeoutConstant = static_cast<DWORD>(kReadTotalTimeoutMs);
     timeLimits.WriteTotalTimeoutMultiplier = static_cast<DWORD>(kWriteTimeoutPerByteMs);
     timeLimits.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
-    SetCommTimeouts(handle, &timeLimits);
+    return SetCommTimeouts(handle, &timeLimits) != FALSE;
 }
 
 }  // namespace
@@ -154,7 +158,15 @@ bool portOpen(std::int16_t portNumber, std::string_view portName, int selector)
     if (portHandle == INVALID_HANDLE_VALUE) return false;
 
     applyPortSettings(portHandle);
-    applyTimeLimits(portHandle);
+    // Without the time limits a read could wait for ever, with the update's buttons off and
+    // the window refusing to close: such a port is not used, as if it had not opened.
+    if (!applyTimeLimits(portHandle)) {
+        lastError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
+        CloseHandle(portHandle);
+        portHandle = INVALID_HANDLE_VALUE;
+        notePortOpenFailed(devicePath);
+        return false;
+    }
     lastError = ERROR_SUCCESS;
     notePortOpened(devicePath);
     waitMs(kPortOpenSettleMs);
@@ -215,14 +227,26 @@ bool portWrite(std::span<const std::uint8_t> data)
     DWORD writtenCount = 0;
     const BOOL writeDone = WriteFile(portHandle, data.data(), static_cast<DWORD>(data.size()),
                                      &writtenCount, nullptr);
-    if (!writeDone) lastError = GetLastError();
-    noteWrite(data, writeDone != FALSE);
-    return writeDone != FALSE;
+    const bool whole = wholeWriteDone(writeDone, writtenCount, data.size());
+    if (!writeDone) {
+        lastError = GetLastError();
+    } else if (!whole) {
+        lastError = ERROR_TIMEOUT;   // the write time limit ran out
+    }
+    noteWrite(data, whole);
+    return whole;
+}
+
+bool wholeWriteDone(BOOL writeDone, DWORD writtenCount, std::size_t wantedCount)
+{
+    return writeDone != FALSE && writtenCount == wantedCount;
 }
 
 // Sleep ends at a tick of the system timer, 15.6 ms apart unless some program asked for
-// less, which would turn every 5 ms pause before a frame into as much as 15.6 ms. The
-// high-resolution timer avoids that; without one, the process asks for 1 ms ticks once.
+// less, which would turn every 5 ms pause before a frame into as much as 15.6 ms, and it
+// may end before its time. The high-resolution timer avoids both; without one, the process
+// asks for 1 ms ticks once, and the pause keeps to its deadline by the performance counter
+// whether it got them or not.
 void waitMs(int milliseconds)
 {
     noteWait(milliseconds);
@@ -234,7 +258,29 @@ void waitMs(int milliseconds)
     if (timer.wait(milliseconds)) return;
     static const bool finerTicks = timeBeginPeriod(kFallbackTimerResolutionMs) == TIMERR_NOERROR;
     (void)finerTicks;
-    Sleep(static_cast<DWORD>(milliseconds));
+    pauseByCounter(milliseconds);
+}
+
+void pauseByCounter(int milliseconds, SleepFunction sleep)
+{
+    if (milliseconds <= 0) return;
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER now{};
+    QueryPerformanceFrequency(&frequency);   // counts per second, fixed at boot
+    QueryPerformanceCounter(&now);
+    const LONGLONG countsPerSecond = frequency.QuadPart;
+    // Whole seconds and the rest apart, so that no product overflows; the rest rounded up,
+    // so that the deadline never lies before the time asked for.
+    const LONGLONG deadline = now.QuadPart + milliseconds / kMsPerSecond * countsPerSecond +
+                              (milliseconds % kMsPerSecond * countsPerSecond + kMsPerSecond - 1) / kMsPerSecond;
+    for (;;) {
+        QueryPerformanceCounter(&now);
+        const LONGLONG remaining = deadline - now.QuadPart;
+        if (remaining <= 0) return;
+        const LONGLONG remainingMs = remaining / countsPerSecond * kMsPerSecond +
+                                     remaining % countsPerSecond * kMsPerSecond / countsPerSecond;
+        sleep(static_cast<DWORD>(remainingMs));
+    }
 }
 
 std::string portLastErrorText()

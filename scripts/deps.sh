@@ -8,7 +8,13 @@ run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev l
           xvfb xdotool python3 python3-xlib python3-pil tesseract-ocr tesseract-ocr-eng x11-utils)
 test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
            g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-           wine wine64 zip nsis)
+           wine wine64 zip nsis locales)
+# The FLTK 1.4 build that the window tests also run on (Wayland with the X11 fallback, as
+# cmake/FltkSource.cmake configures it: what FLTK 1.4.5's CMake requires for that), and the
+# compositor of its Wayland test.
+test_pkgs+=(libwayland-dev wayland-protocols libxkbcommon-dev libdbus-1-dev libpango1.0-dev
+            libcairo2-dev libxinerama-dev libxft-dev libxcursor-dev libxfixes-dev libxrender-dev
+            weston)
 
 pkgs=("${run_pkgs[@]}")
 [ "$what" = test ] && pkgs+=("${test_pkgs[@]}")

@@ -5,7 +5,9 @@
 #   2. the same library and tests under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   3. the worker's threaded tests under ThreadSanitizer;
 #   4. the fuzz targets (clang/libFuzzer), each for a short while;
-#   5. the Windows build (MinGW) and its tests under Wine.
+#   5. the Windows build (MinGW) and its tests under Wine;
+#   6. the window on FLTK 1.4 (built from source with Wayland and X11): its tests at 96 and
+#      192 dpi under Xvfb and under a headless Wayland compositor.
 # Usage: scripts/test.sh [--quick]   (--quick: only step 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +25,12 @@ build() {   # build DIR [cmake args...]
   local dir=$1; shift
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" >/dev/null
+}
+
+build_targets() {   # build_targets DIR "TARGETS" [cmake args...]
+  local dir=$1 targets=$2; shift 2
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null &&
+    cmake --build "$dir" -j "$jobs" --target $targets >/dev/null
 }
 
 passed=0
@@ -84,6 +92,24 @@ if [ $quick -eq 0 ]; then
   cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" >/dev/null
   run_ctest build -L wine
   echo "Windows part (builds, packages, Wine tests): $(( $(date +%s) - windows_start ))s"
+
+  step "The window on FLTK 1.4 (Wayland and X11): window tests at 96 and 192 dpi and on Wayland"
+  # Debian 12 has FLTK 1.3 only: this build makes FLTK 1.4 from the same source as the Windows
+  # builds (once per build folder), and only what the window tests run.
+  fltk14_start=$(date +%s)
+  fltk14=${VF_FLTK_SOURCE:-$root/../shared/third_party/fltk-1.4.5-source.tar.gz}
+  if [ -e "$fltk14" ]; then
+    if build_targets build-fltk14 "varnoflex-update vf-testbed" -DVF_FLTK_SOURCE="$(realpath "$fltk14")"; then
+      run_ctest build-fltk14 -L gui
+    else
+      status=1; failed=$((failed + 1)); echo "FAIL: the FLTK 1.4 build"
+    fi
+  elif [ "${CI:-}" = true ]; then
+    status=1; failed=$((failed + 1)); echo "FAIL: no FLTK 1.4 source at $fltk14 (set VF_FLTK_SOURCE)"
+  else
+    echo "skipped: no FLTK 1.4 source at $fltk14 (set VF_FLTK_SOURCE)"
+  fi
+  echo "FLTK 1.4 part (FLTK, the window, its tests): $(( $(date +%s) - fltk14_start ))s"
 fi
 
 echo

@@ -3,7 +3,7 @@
 # against .reg cases, and whole updates by varnoflex-cli.exe through a Wine COM port linked
 # to the pty of the simulated unit (vf-sim, Linux build).
 #
-# usage: wine-tests.sh setup|unit|registry|update|serial|latency|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|folders|serial|latency|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -129,6 +129,13 @@ do_registry() {
     echo "PASS registry"
 }
 
+# The FTDI driver's entry for the sample list's first converter, on the linked port.
+load_first_converter() {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" "${com_port^^}" >"$work/ftdibus.reg"
+    load_registry "$work/ftdibus.reg"
+}
+
 # Starts vf-sim on a fresh pty with the given options and links the Wine COM port to it.
 sim_pid=""
 start_sim() {
@@ -177,10 +184,7 @@ do_update() {
     python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
 
-    # The FTDI driver's entry for the sample list's first converter, on the linked port.
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
-        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" "${com_port^^}" >"$work/ftdibus.reg"
-    load_registry "$work/ftdibus.reg"
+    load_first_converter
 
     # --list finds the converter without opening a port.
     (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
@@ -210,6 +214,27 @@ do_update() {
     grep -q "^Update successful finished !$" "$work/update.out" || fail "no OK_UPDATE_FINISHED message"
     cmp "$work/expected.bin" "$work/memory.bin" || fail "the unit's memory differs from the firmware image"
     echo "PASS update: exit 0, memory equals the image (${seconds}s)"
+
+    # The firmware file cut inside a record, as an interrupted download leaves it: exit 3,
+    # the problem named, and the unit (holding the firmware of the update above) untouched.
+    mkdir "$work/cut" && cp "$work/data"/* "$work/cut/"
+    python3 - "$work/cut/$firmware" <<'CUT' || fail "cutting the firmware"
+import sys
+stored = open(sys.argv[1], "rb").read()
+mark = stored.index(b"\xa3", len(stored) // 2)   # a record's colon in the storage encoding
+open(sys.argv[1], "wb").write(stored[:mark + 20])
+CUT
+    start_sim --memory-in "$work/memory.bin" --memory-out "$work/memory-cut.bin" --record "$work/record-cut.txt"
+    (cd "$work/cut" && wine_run "$cli" -y --language en) >"$work/cut.out"
+    rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (cut firmware)"; }
+    [ $rc -eq 3 ] || { cat "$work/cut.out"; fail "cut firmware: exit $rc, expected 3"; }
+    grep -q "^Can NOT read the updatefile !" "$work/cut.out" &&
+        grep -Eq "^$firmware: line [0-9]+, record [0-9]+: the record is cut short" "$work/cut.out" ||
+        { cat "$work/cut.out"; fail "cut firmware: no ERROR_READ_FILE message naming the problem"; }
+    cmp "$work/memory.bin" "$work/memory-cut.bin" || fail "cut firmware: the unit's memory changed"
+    ! grep -E '^(frame 01 07 |block )' "$work/record-cut.txt" || fail "cut firmware: the unit was sent the frames above"
+    echo "PASS update: a cut firmware file gives exit 3, names the problem, leaves the unit as it was"
 
     # Started without standard output and error (a scheduled task, a service): the update
     # runs all the same, nothing but frames reach the unit, the exit status is its result.
@@ -246,6 +271,81 @@ CHECK
     load_registry ""
 }
 
+# Generates the UTF-8 locale $2 (e.g. pl_PL) into the folder $1, for LOCPATH: Wine takes its
+# ANSI code page from the locale, and without the generated locale it cannot convert the
+# names of Unix files. Debian ships the locale sources (package locales) ungenerated.
+make_locale() {
+    localedef -i "$2" -f UTF-8 "$1/$2.UTF-8" >>"$logs/localedef.log" 2>&1
+    [ -f "$1/$2.UTF-8/LC_CTYPE" ] || fail "localedef $2 (is the locales package installed? see $logs/localedef.log)"
+}
+
+# The program started in folders whose names hold characters outside ASCII, in the code
+# page that holds them: an en dash (0x96) and a typographic apostrophe (0x92) under the
+# Western code page 1252, "Ł" (0xA3) under the Central European code page 1250 (Wine started
+# with a Polish locale). Each folder holds the sample data set; the program must read its
+# safety text, device list and firmware from there, and a whole update of a small unit ends
+# with code 23. A probe checks first that the code page is in effect and that the program
+# sees the folder's name as those bytes, so that no case passes for want of its code page.
+do_folders() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe probe=$mingw/tests/win/vf-code-page-probe.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -f "$probe" ] || fail "$probe not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    make_locale "$work" pl_PL
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+        || fail "vf_image"
+    load_first_converter
+
+    # The second case names its folder with --data-dir (as --all names it to its children)
+    # instead of starting in it.
+    local failed=0 case folder code_page locale data_dir_option dir rc
+    for case in "upd–blitz|1252|C.UTF-8|" "Blitz’s update|1252|C.UTF-8|-d" "Łukasz|1250|pl_PL.UTF-8|"; do
+        IFS='|' read -r folder code_page locale data_dir_option <<<"$case"
+        dir=$work/$folder
+        mkdir "$dir" && cp "$sample"/*.ovk "$sample"/*.hex "$dir/"
+        (
+            # For Wine's programs; this shell itself need not know the locale (no warning).
+            [ "$locale" = C.UTF-8 ] || export LOCPATH=$work
+            { export LANG=$locale LC_ALL=$locale; } 2>/dev/null
+            cd "$dir" || exit 1
+            wine_run "$probe" >"$work/probe.json" || exit 1
+            python3 - "$work/probe.json" "$code_page" "$folder" <<'CHECK' || exit 1
+import json, sys
+seen = json.load(open(sys.argv[1]))
+code_page, folder = int(sys.argv[2]), sys.argv[3]
+assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, not {code_page}"
+name = b"\\" + folder.encode(f"cp{code_page}")
+assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
+CHECK
+            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            if [ -n "$data_dir_option" ]; then
+                (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
+            else
+                wine_run "$cli" -y --language en --json report.json
+            fi >"$work/update.out"
+            rc=$?
+            stop_sim || { cat "$work/sim.err"; exit 1; }
+            [ $rc -eq 0 ] || { cat "$work/update.out"; echo "exit $rc, expected 0"; exit 1; }
+            python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["result"]["code"] == 23, u' \
+                report.json || exit 1
+            cmp "$work/expected.bin" "$work/memory.bin" || exit 1
+        )
+        if [ $? -eq 0 ]; then
+            echo "PASS folders: '$folder' under code page $code_page: data read, update ends with 23"
+        else
+            echo "FAIL folders: '$folder' under code page $code_page"
+            failed=1
+        fi
+        rm -f "$work/memory.bin"
+    done
+    load_registry ""
+    [ $failed -eq 0 ] || fail "folders named outside ASCII"
+    echo "PASS folders"
+}
+
 # Two converters in the registry, a unit behind each: --serial updates only the one asked
 # for and never opens the other's port; --json reports it; a listed serial that is not
 # present gives 7; --all updates both at once, one of them failing.
@@ -253,16 +353,17 @@ do_serial() {
     begin_case serial
     first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
     trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
-    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 32768 \
         || fail "vf_image"
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" >"$work/ftdibus.reg"
     load_registry "$work/ftdibus.reg"
 
-    start_sim_at com7 --end-address 0FFF --record "$work/record7.txt"
+    # VX-36 Compact units: 32 KiB, as its firmware (a smaller unit would refuse it).
+    start_sim_at com7 --end-address 7FFF --record "$work/record7.txt"
     first_pid=$last_sim_pid
-    start_sim_at com8 --end-address 0FFF --record "$work/record8.txt" --memory-out "$work/memory8.bin"
+    start_sim_at com8 --end-address 7FFF --record "$work/record8.txt" --memory-out "$work/memory8.bin"
     second_pid=$last_sim_pid
     (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report.json) >"$work/serial.out"
     local rc=$?
@@ -281,7 +382,8 @@ assert (unit["serial"], unit["port"]) == ("FTVF8H3N", "COM8"), unit
 assert unit["entry"]["firmwareFile"] == "VX36C_V107.hex", unit
 assert [c["code"] for c in unit["stored"]] == [22, 23], unit
 assert unit["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"}, unit
-assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16), unit
+assert (unit["blocksWritten"], unit["blocksVerified"]) == (128, 128), unit
+assert unit["firmwareProblem"] is None, unit
 PYTHON
     echo "PASS serial: --serial FTVF8H3N updates the unit on COM8 only; --json reports it"
 
@@ -294,9 +396,9 @@ PYTHON
 
     # --all: a child process per converter; the unit on COM7 refuses block 5, the one on
     # COM8 is updated all the same, and the exit status is the first failure's, 12.
-    start_sim_at com7 --end-address 0FFF --fault refuse-write-block=5
+    start_sim_at com7 --fault refuse-write-block=5
     first_pid=$last_sim_pid
-    start_sim_at com8 --end-address 0FFF --memory-out "$work/all8.bin"
+    start_sim_at com8 --end-address 7FFF --memory-out "$work/all8.bin"
     second_pid=$last_sim_pid
     (cd "$work/data" && wine_run "$cli" -y --language en --all --json all.json) >"$work/all.out"
     rc=$?
@@ -339,7 +441,7 @@ do_latency() {
             | awk '$1 == "LatencyTimer" { print $3 }' | { read -r hex && echo $((hex)); }
     }
 
-    start_sim --end-address 0FFF --ft232r --latency-timer 16 --record "$work/record16.txt"
+    start_sim --end-address 7FFF --ft232r --latency-timer 16 --record "$work/record16.txt"
     (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report16.json) >"$work/update16.out"
     local rc=$?
     stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (16 ms)"; }
@@ -365,7 +467,7 @@ do_latency() {
         || fail "registry after --set-latency-timer 1: $(latency_of FTVF8H3NA) $(latency_of FTVF2Q7KA) $(latency_of FTZZ0000A), expected 1 1 16"
     echo "PASS latency: --set-latency-timer 1 sets the listed converters only (registry read back)"
 
-    start_sim --end-address 0FFF --ft232r --latency-timer 1
+    start_sim --end-address 7FFF --ft232r --latency-timer 1
     (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report1.json) >"$work/update1.out"
     rc=$?
     stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (1 ms)"; }
@@ -384,6 +486,7 @@ case "${1:-}" in
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
+    folders) do_folders ;;
     cleanup) do_cleanup ;;
     all)
         start=$(date +%s)
@@ -392,10 +495,11 @@ case "${1:-}" in
         (do_unit) || rc=1
         (do_registry) || rc=1
         (do_update) || rc=1
+        (do_folders) || rc=1
         (do_serial) || rc=1
         (do_latency) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|serial|latency|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|folders|serial|latency|cleanup|all" >&2; exit 2 ;;
 esac

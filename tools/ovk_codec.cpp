@@ -5,6 +5,7 @@
 #include "files/device_list.h"
 #include "files/firmware_image.h"
 #include "files/texts.h"
+#include "update/result_codes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,18 +29,29 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr std::size_t kConverterSerialLength = 8;   // the converter serials the discovery reads
+constexpr std::uint32_t kHighestEndAddress = 0x1FFFFF;   // 21 bits, as the unit reports it
 
 const char* const kUsage =
     "Usage:\n"
     "  ovk-codec encode [--from-utf8] IN OUT   plain file -> storage encoding\n"
     "  ovk-codec decode [--to-utf8] IN OUT     storage encoding -> plain file\n"
-    "  ovk-codec check-devicelist FILE         load a device list and print its entries\n"
+    "  ovk-codec check-devicelist [--end-address HEX] FILE\n"
+    "                                          load a device list, print its entries and\n"
+    "                                          check every firmware file it names\n"
+    "  ovk-codec check-firmware [--end-address HEX] FILE\n"
+    "                                          check one stored firmware file\n"
     "  ovk-codec --help\n"
     "\n"
     "IN or OUT may be \"-\" for standard input or output.\n"
-    "--from-utf8  the input text is UTF-8; it is stored as Windows-1252\n"
-    "--to-utf8    the stored Windows-1252 text is written as UTF-8\n"
-    "check-devicelist exits 0 when the list loads, 1 when it does not.\n";
+    "--from-utf8      the input text is UTF-8; it is stored as Windows-1252\n"
+    "--to-utf8        the stored Windows-1252 text is written as UTF-8\n"
+    "--end-address    the end address of the unit the firmware is for (e.g. FFFF for 64 KiB):\n"
+    "                 data other than 0xFF beyond it is a problem; default 1FFFF, the\n"
+    "                 largest unit the updater takes (512 blocks)\n"
+    "The firmware check is the one the updater makes before it sends anything to a unit: a\n"
+    "file with a problem (a bad character or checksum, a record or the file cut short, no\n"
+    "data, data beyond the unit, an extended linear address) ends the update with\n"
+    "ERROR_READ_FILE. Both checks exit 0 when everything can be used, 1 when not.\n";
 
 void fail(const std::string& message)
 {
@@ -154,48 +166,37 @@ int decodeFile(const std::string& in, const std::string& out, bool toUtf8)
     return kExitOk;
 }
 
-// What the updater would make of a firmware file: its data records, where they reach and
-// whether the reading stops early at an invalid record.
-void describeFirmware(const std::string& path)
+// What the updater would make of a firmware file for a unit of rangeBlocks blocks: its data
+// records, where they reach, and the first problem that would make the update refuse it.
+// False when the file cannot be read or has a problem.
+bool describeFirmware(const std::string& path, int rangeBlocks, const char* indent)
 {
     const std::optional<DataBuffer> text = loadDataFile(path);
     if (!text) {
-        std::printf("    firmware file: cannot be read (the update would end with ERROR_OPEN_FILE)\n");
-        return;
+        std::printf("%sfirmware: cannot be read (the update would end with ERROR_OPEN_FILE)\n", indent);
+        return false;
     }
-    HexRecordState state;
-    state.textLength = static_cast<std::int32_t>(std::min<std::size_t>(text->size(), INT32_MAX));
-    HexRecord record;
-    long recordCount = 0;
-    long droppedBytes = 0;
-    long highestAddress = -1;
-    while (nextHexRecord(*text, state, record)) {
-        ++recordCount;
-        if (record.length == 0) {
-            continue;
-        }
-        const long start = static_cast<long>(state.segment) * 16 + record.address;
-        const long last = start + record.length - 1;
-        if (last >= static_cast<long>(kFirmwareImageSize)) {
-            droppedBytes += last - std::max(start, static_cast<long>(kFirmwareImageSize)) + 1;
-        }
-        highestAddress = std::max(highestAddress, std::min(last, static_cast<long>(kFirmwareImageSize) - 1));
-    }
-    std::printf("    firmware file: %ld data records", recordCount);
-    if (highestAddress >= 0) {
-        std::printf(", highest address 0x%05lX", highestAddress);
+    const FirmwareCheck check = checkFirmwareText(*text, rangeBlocks);
+    std::printf("%sfirmware: %ld data records", indent, static_cast<long>(check.dataRecords));
+    if (check.highestAddress >= 0) {
+        std::printf(", highest address 0x%05llX", static_cast<unsigned long long>(check.highestAddress));
     }
     std::printf("\n");
-    if (state.readPosition < state.textLength) {
-        std::printf("    warning: invalid record at byte %ld; the records after it are not used\n",
-                    static_cast<long>(state.readPosition));
+    if (check.problem.found()) {
+        std::printf("%sproblem (the update would end with ERROR_READ_FILE): %s\n", indent,
+                    cp1252ToUtf8(firmwareProblemText(check.problem, kLanguageEnglish)).c_str());
+        return false;
     }
-    if (droppedBytes > 0) {
-        std::printf("    warning: %ld data bytes lie beyond the 131100-byte image and are dropped\n", droppedBytes);
-    }
+    return true;
 }
 
-int checkDeviceList(const std::string& path)
+// The block count of a unit reporting endAddress, as the identification computes it.
+int blocksOf(std::uint32_t endAddress)
+{
+    return static_cast<int>((endAddress + 1) >> 8);
+}
+
+int checkDeviceList(const std::string& path, std::uint32_t endAddress)
 {
     DeviceList list;
     DeviceListProblem problem;
@@ -203,6 +204,9 @@ int checkDeviceList(const std::string& path)
     const std::filesystem::path directory = std::filesystem::path(path).parent_path();
 
     std::printf("%s: %d %s\n", path.c_str(), list.entryCount(), list.entryCount() == 1 ? "entry" : "entries");
+    std::printf("firmware files checked for a unit with end address 0x%05lX (%d blocks)\n",
+                static_cast<unsigned long>(endAddress), blocksOf(endAddress));
+    bool firmwareUsable = true;
     for (int i = 0; i < list.entryCount(); ++i) {
         const DeviceListEntry& entry = list.entry(i);
         std::printf("  entry %d\n", i + 1);
@@ -219,13 +223,41 @@ int checkDeviceList(const std::string& path)
         if (list.findBySerial(entry.converterSerial, first) && first != i) {
             std::printf("    warning: entry %d has the same converter serial and is tried first\n", first + 1);
         }
-        describeFirmware((directory / entry.firmwareFile).string());
+        firmwareUsable = describeFirmware((directory / entry.firmwareFile).string(), blocksOf(endAddress), "    ") &&
+                         firmwareUsable;
     }
     if (!loaded) {
         fail(path + ": " + describeDeviceListProblem(problem));
         return kExitFailed;
     }
-    return kExitOk;
+    return firmwareUsable ? kExitOk : kExitFailed;
+}
+
+int checkFirmware(const std::string& path, std::uint32_t endAddress)
+{
+    std::printf("%s: checked for a unit with end address 0x%05lX (%d blocks)\n", path.c_str(),
+                static_cast<unsigned long>(endAddress), blocksOf(endAddress));
+    return describeFirmware(path, blocksOf(endAddress), "  ") ? kExitOk : kExitFailed;
+}
+
+// A unit's end address in hexadecimal, as the updater would take it: at least one whole
+// block and at most the 512 of the firmware image.
+bool parseEndAddress(std::string_view text, std::uint32_t& endAddress)
+{
+    if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+    if (text.empty() || text.size() > 6) return false;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const int digit = c >= '0' && c <= '9' ? c - '0'
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                               : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    if (value > kHighestEndAddress || blocksOf(value) < 1 || blocksOf(value) > kImageBlockCount) return false;
+    endAddress = value;
+    return true;
 }
 
 }  // namespace
@@ -239,6 +271,7 @@ int main(int argc, char** argv)
     std::vector<std::string> operands;
     bool fromUtf8 = false;
     bool toUtf8 = false;
+    std::optional<std::uint32_t> endAddress;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -248,6 +281,20 @@ int main(int argc, char** argv)
             fromUtf8 = true;
         } else if (argument == "--to-utf8") {
             toUtf8 = true;
+        } else if (argument == "--end-address" || argument.starts_with("--end-address=")) {
+            std::string_view value;
+            if (argument != "--end-address") {
+                value = argument.substr(std::string_view("--end-address=").size());
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            }
+            std::uint32_t parsed = 0;
+            if (!parseEndAddress(value, parsed)) {
+                fail("--end-address needs a hexadecimal end address from FF to 1FFFF, not \"" + std::string(value) +
+                     "\"");
+                return kExitUsage;
+            }
+            endAddress = parsed;
         } else if (argument.size() > 1 && argument.front() == '-') {
             fail("unknown option " + std::string(argument) + " (see ovk-codec --help)");
             return kExitUsage;
@@ -267,19 +314,24 @@ int main(int argc, char** argv)
             fail(command + " needs IN and OUT (see ovk-codec --help)");
             return kExitUsage;
         }
-        if ((command == "encode" && toUtf8) || (command == "decode" && fromUtf8)) {
+        if ((command == "encode" && toUtf8) || (command == "decode" && fromUtf8) || endAddress) {
+            if (endAddress) {
+                fail("--end-address does not apply to " + command);
+                return kExitUsage;
+            }
             fail(std::string(toUtf8 ? "--to-utf8" : "--from-utf8") + " does not apply to " + command);
             return kExitUsage;
         }
         return command == "encode" ? encodeFile(operands[1], operands[2], fromUtf8)
                                    : decodeFile(operands[1], operands[2], toUtf8);
     }
-    if (command == "check-devicelist") {
+    if (command == "check-devicelist" || command == "check-firmware") {
         if (arguments != 1 || fromUtf8 || toUtf8) {
-            fail("check-devicelist needs exactly one FILE (see ovk-codec --help)");
+            fail(command + " needs exactly one FILE (see ovk-codec --help)");
             return kExitUsage;
         }
-        return checkDeviceList(operands[1]);
+        const std::uint32_t unitEnd = endAddress.value_or(static_cast<std::uint32_t>(kImageBlockCount * kBlockSizeBytes - 1));
+        return command == "check-devicelist" ? checkDeviceList(operands[1], unitEnd) : checkFirmware(operands[1], unitEnd);
     }
     fail("unknown command " + command + " (see ovk-codec --help)");
     return kExitUsage;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "files/firmware_image.h"
+
 class UpdateDisplay {
 public:
     virtual ~UpdateDisplay() = default;
@@ -18,6 +20,10 @@ public:
     virtual void setButtonsActive(bool active) = 0;
     // Called by storeResult, on the thread that stored the code.
     virtual void resultStored(std::uint8_t /*code*/) {}
+    // The firmware file firmwareFile (as the device list names it) failed the whole-file
+    // check: its first problem. Called on the worker thread just before it stores
+    // ERROR_READ_FILE.
+    virtual void firmwareFileRefused(std::string_view /*firmwareFile*/, const FirmwareProblem& /*problem*/) {}
 };
 
 // Installs the display the worker reports to (nullptr: changes go nowhere). Set it before

@@ -62,8 +62,9 @@ bool unitAnswers()
     }
     // The range stays in the protocol state even when a later step of this attempt fails.
     applyInfoReply(info);
-    // A range larger than the firmware image would make the update read past the image.
-    if (protocolState.blockCount > kImageBlockCount) {
+    // A range larger than the firmware image would make the update read past the image; a
+    // range without a whole block would have the unit erased and nothing written to it.
+    if (protocolState.blockCount > kImageBlockCount || protocolState.blockCount <= 0) {
         return false;
     }
     if (!cmdReadExtra()) {

@@ -2,7 +2,10 @@
 // the switch that makes one language's messages and connecting word current.
 #include "update/result_codes.h"
 
+#include "files/firmware_image.h"
+
 #include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -95,6 +98,32 @@ constexpr int kNoLanguageYet = -1;
 // (connecting word), written by the GUI thread.
 std::atomic<int> currentLanguage{kNoLanguageYet};
 
+// What each kind of firmware problem is, in English and German (Windows-1252).
+struct FirmwareProblemWords {
+    FirmwareProblemKind kind;
+    const char* english;
+    const char* german;
+};
+
+constexpr FirmwareProblemWords kFirmwareProblemWords[] = {
+    {FirmwareProblemKind::InvalidCharacter, "a character that is not an upper-case hexadecimal digit",
+     "ein Zeichen, das keine Hexadezimalziffer in Gro\xDF" "buchstaben ist"},
+    {FirmwareProblemKind::RecordCutShort, "the record is cut short", "der Datensatz bricht ab"},
+    {FirmwareProblemKind::ChecksumMismatch, "the record's checksum does not match its bytes",
+     "die Pr\xFC" "fsumme des Datensatzes passt nicht zu seinen Bytes"},
+    {FirmwareProblemKind::TextOutsideRecord, "text that is not a record", "Text, der kein Datensatz ist"},
+    {FirmwareProblemKind::UnknownRecordType, "a record of unknown type", "ein Datensatz unbekannter Art"},
+    {FirmwareProblemKind::RecordLength, "an address record without its 2 data bytes",
+     "ein Adressdatensatz ohne seine 2 Datenbytes"},
+    {FirmwareProblemKind::LinearAddress, "an extended linear address record (not supported)",
+     "ein Datensatz mit erweiterter linearer Adresse (nicht unterst\xFC" "tzt)"},
+    {FirmwareProblemKind::NoDataRecord, "the file holds no data", "die Datei enth\xE4" "lt keine Daten"},
+    {FirmwareProblemKind::NoEndOfFileRecord, "no end-of-file record: the file is cut short",
+     "kein Dateiende-Datensatz: die Datei ist unvollst\xE4" "ndig"},
+    {FirmwareProblemKind::DataBeyondRange, "data beyond the end of the unit's memory",
+     "Daten hinter dem Ende des Speichers des Ger\xE4" "ts"},
+};
+
 const MessageRow* findRow(std::uint8_t code)
 {
     for (const MessageRow& row : kMessageRows) {
@@ -164,4 +193,27 @@ const char* connectWord()
     default:
         return nullptr;
     }
+}
+
+std::string firmwareProblemText(const FirmwareProblem& problem, int lang)
+{
+    const bool german = lang == kLanguageGerman;
+    std::string text;
+    const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    if (problem.line > 0) {
+        const bool afterLine = problem.kind == FirmwareProblemKind::NoEndOfFileRecord;
+        add((afterLine ? (german ? "nach Zeile " : "after line ") : (german ? "Zeile " : "line ")) +
+            std::to_string(problem.line));
+    }
+    if (problem.record > 0) add((german ? "Datensatz " : "record ") + std::to_string(problem.record));
+    if (problem.address >= 0) {
+        char address[32];
+        std::snprintf(address, sizeof address, "0x%05llX", static_cast<unsigned long long>(problem.address));
+        add((german ? "Adresse " : "address ") + std::string(address));
+    }
+    const char* what = german ? "unbekanntes Problem" : "unknown problem";
+    for (const FirmwareProblemWords& words : kFirmwareProblemWords) {
+        if (words.kind == problem.kind) what = german ? words.german : words.english;
+    }
+    return text.empty() ? std::string(what) : text + ": " + what;
 }

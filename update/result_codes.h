@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+struct FirmwareProblem;
 
 enum ResultCodeValue : std::uint8_t {
     RESULT_NONE = 0,
@@ -54,3 +57,7 @@ bool usesOkPicture(std::uint8_t code);
 
 // "for   " or "für   " (Windows-1252) after the switch; nullptr before the first switch.
 const char* connectWord();
+
+// One line naming a firmware file's problem and where it is, in lang (Windows-1252), e.g.
+// "line 6, record 6, address 0x000A0: the record's checksum does not match its bytes".
+std::string firmwareProblemText(const FirmwareProblem& problem, int lang);

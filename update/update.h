@@ -12,7 +12,8 @@ extern const DeviceListEntry* selectedEntry;
 
 // Reloads the device list, finds the listed converters' ports and tries the entries in file
 // order; on 0 the port is open at 115200 baud and selectedEntry is set. Returns 0, 4, 6, 7
-// or 8. A device reporting more blocks than the firmware image holds counts as not answering.
+// or 8. A device reporting more blocks than the firmware image holds, or none at all (end
+// address below 0xFF), counts as not answering.
 std::uint8_t connectDevice();
 
 // Limits the identification to the converter with this serial: only its ports are opened
@@ -20,9 +21,11 @@ std::uint8_t connectDevice();
 // Empty: every listed converter, as by default. Set it before the worker starts.
 void restrictToConverter(std::string_view serial);
 
-// The whole update: identification, firmware load, blank check or erase, program mode,
-// write pass, the device's check, checksum comparison, verify pass. Every end stores its
-// result code with storeResult (9 and 22 may be stored on the way).
+// The whole update: identification, firmware load and whole-file check (a firmware file
+// that fails it ends the update with ERROR_READ_FILE before anything is sent to the unit,
+// its problem told to the display), blank check or erase, program mode, write pass, the
+// device's check, checksum comparison, verify pass. Every end stores its result code with
+// storeResult (9 and 22 may be stored on the way).
 void runUpdate();
 
 // The check value of the write pass, to be compared with the unit's checksum: for every byte

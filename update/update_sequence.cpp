@@ -1,6 +1,6 @@
-// The firmware update: identification, firmware load, blank check or erase, program mode,
-// the write pass, the unit's own check, the checksum comparison and the verify pass. Every
-// end stores its result code; the progress bar counts blocks.
+// The firmware update: identification, firmware load and whole-file check, blank check or
+// erase, program mode, the write pass, the unit's own check, the checksum comparison and the
+// verify pass. Every end stores its result code; the progress bar counts blocks.
 #include <algorithm>
 #include <optional>
 #include <span>
@@ -58,7 +58,7 @@ std::span<const std::uint8_t> imageBlock(int blockIndex)
 std::optional<DataBuffer> loadFirmwareText(const DeviceListEntry& entry)
 {
     std::string firmwarePath;
-    if (!formDataPath(entry.firmwareFile, firmwarePath)) {
+    if (!formFirmwarePath(entry.firmwareFile, firmwarePath)) {
         return std::nullopt;
     }
     return loadDataFile(firmwarePath);
@@ -113,6 +113,16 @@ void runUpdate()
         endClosed(progress, ERROR_OPEN_FILE);
         return;
     }
+    // The whole file is read and checked before anything is sent to the unit: a damaged,
+    // cut-short or foreign file leaves the unit as it is. The verify pass could not catch
+    // it, as it compares the unit with the same image.
+    const FirmwareCheck loaded = loadFirmwareImage(*firmwareText, blockCount);
+    firmwareText.reset();
+    if (loaded.problem.found()) {
+        updateDisplay().firmwareFileRefused(selectedEntry->firmwareFile, loaded.problem);
+        endClosed(progress, ERROR_READ_FILE);
+        return;
+    }
 
     // Stores 9 itself when its second blank check passes.
     if (!cmdBlankCheck() && !cmdBlankCheckOrErase()) {
@@ -123,7 +133,6 @@ void runUpdate()
         endClosed(progress, ERROR_SET_MODE);
         return;
     }
-    loadFirmwareImage(*firmwareText);
 
     std::uint16_t checkValue = 0;
     for (int blockIndex = 0; blockIndex < blockCount; ++blockIndex) {
@@ -134,7 +143,6 @@ void runUpdate()
         }
         progress.advance();
     }
-    firmwareText.reset();
     progress.setValue(0.0);
 
     if (!finalAckArrives()) {

@@ -1,11 +1,16 @@
-"""The safety instructions at start-up: accepted, declined, closed, and missing."""
+"""The safety instructions at start-up: accepted, declined, closed, missing, and read from
+folders whose names hold characters outside ASCII."""
 import os
 import time
+
+import pytest
 
 import vfgui
 from vfgui import (EXIT, EXIT_GEOMETRY, HELP_GEOMETRY, MAIN_TITLE, NO_GEOMETRY, OK_GEOMETRY,
                    START_GEOMETRY, YES_GEOMETRY, button_label, tooltip_text, SAFETY_NO, SAFETY_OK, SAFETY_QUESTION_BOX,
                    SAFETY_TEXT_BOX, SAFETY_TITLE, START, SAFETY_YES, ocr)
+
+WINE_PROGRAM = os.environ.get("VF_WINE_PROGRAM")
 
 
 def test_accepting_shows_the_main_window_in_english(xs, launch, workdir, screenshot_dir):
@@ -97,3 +102,30 @@ def test_too_long_working_directory_is_handled_like_an_unreadable_one(xs, launch
         (deep / name).write_bytes((workdir / name).read_bytes())
     app = launch(deep, behind_testbed=False)
     _check_built_in_text_and_ok(xs, app)
+
+
+# Folders named with characters outside ASCII, each with the code page it must be read in
+# under Wine: the en dash and the typographic apostrophe are bytes 0x96 and 0x92 of the
+# Western code page 1252, "Ł" is 0xA3 of the Central European code page 1250 (Wine started
+# with a Polish locale). On Linux the names are UTF-8 and the code pages play no part.
+FOLDER_NAMES = [("upd\u2013blitz", 1252), ("Blitz\u2019s update", 1252), ("\u0141ukasz", 1250)]
+
+
+@pytest.mark.parametrize("folder, code_page", FOLDER_NAMES, ids=["en-dash", "apostrophe", "L-stroke"])
+def test_safety_text_is_read_from_a_folder_named_outside_ascii(xs, launch, workdir, folder, code_page,
+                                                               request):
+    named = workdir.parent / folder
+    workdir.rename(named)
+    wine_env = None
+    if WINE_PROGRAM:
+        wine_env = request.getfixturevalue("wine_code_page_env")(code_page)
+        request.getfixturevalue("wine_code_page_check")(named, code_page, wine_env)
+    app = launch(named, behind_testbed=False, wine_env=wine_env)
+    # The window has its title only when its text was read (else it is untitled and shows
+    # the built-in text).
+    safety = xs.wait_window(SAFETY_TITLE)
+    img = xs.wait_painted(safety)
+    assert "Safety instructions" in ocr(img, SAFETY_TEXT_BOX)
+    assert ocr(img, SAFETY_QUESTION_BOX, light_text=True) == "Accept ?"
+    xs.click(safety, SAFETY_NO)
+    assert app.wait_exit() == 0

@@ -98,6 +98,34 @@ def test_refused_block_then_successful_second_start(xs, launch, workdir, tmp_pat
     assert memory_matches(workdir, tmp_path / "memory.bin")[0]
 
 
+def test_firmware_cut_short_is_refused_and_the_unit_left_as_it_was(xs, launch, workdir, tmp_path):
+    # The firmware as an interrupted download leaves it: half of it. The unit holds other
+    # firmware, which must still be there afterwards, byte for byte.
+    firmware = workdir / FIRMWARE
+    stored = firmware.read_bytes()
+    firmware.write_bytes(stored[:len(stored) // 2])
+    before = bytes((i * 7 + (i >> 9)) & 0xFF for i in range(131072))
+    (tmp_path / "before.bin").write_bytes(before)
+    app = launch(workdir, "--memory-in", str(tmp_path / "before.bin"))
+    main = app.accept_safety()
+    xs.click(main, START)
+    win, img, text, kind = app.wait_result(20)
+    if os.environ.get("VF_SCREENSHOT_DIR"):
+        img.save(os.path.join(os.environ["VF_SCREENSHOT_DIR"], "result-read-file.png"))
+    # OCR reads the underscore between READ and FILE as a blank (the picture shows it).
+    assert reads_as(text.replace("READ FILE", "READ_FILE"),
+                    "Errorcode: ERROR_READ_FILE ! Can NOT read the updatefile !"), text
+    assert kind == "error"
+    app.close_result(win)
+    # Nothing was written: the bar never moved past its head start and is empty again.
+    img = xs.grab(main)
+    assert count_pixels(img, PROGRESS_BOX, is_progress_blue) == 0
+    vfgui.wait_until(lambda: button_active(xs.grab(main), START), 3, what="Start to be active")
+    xs.click(main, EXIT)
+    assert app.wait_exit() == 0
+    assert (tmp_path / "memory.bin").read_bytes() == before
+
+
 def test_silent_unit_is_not_detected(xs, launch, workdir, tmp_path):
     app = launch(workdir, "--fault", "silent", "--old-firmware")
     main = app.accept_safety()

@@ -6,15 +6,17 @@ presents it to the program as an FTDI converter.
 Run with Debian's /usr/bin/python3 (python3-xlib, python3-pil, python3-pytest), with Xvfb,
 xdotool and tesseract-ocr installed.
 """
+import atexit
 import io
 import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 from PIL import Image, ImageFilter
-from Xlib import X, display as xdisplay
+from Xlib import X, Xatom, display as xdisplay
 from Xlib.protocol import event as xevent
 
 MAIN_TITLE = " Firmware Update"
@@ -31,6 +33,8 @@ SAFETY_NO = (345, 281)
 SAFETY_OK = (300, 281)
 RESULT_OK = (200, 126)
 HELP_OK = (250, 326)
+# A point of the main window's red panel that the "Info" window covers.
+UNDER_RESULT = (205, 130)
 # Boxes (left, top, right, bottom) inside the windows.
 RESULT_TEXT_BOX = (55, 10, 370, 100)
 RESULT_PICTURE_BOX = (19, 44, 51, 76)
@@ -59,9 +63,11 @@ def wait_until(pred, timeout, interval=0.05, what="condition"):
 
 
 class XServer:
-    """Xvfb on a free display number (-displayfd), no window manager."""
+    """Xvfb on a free display number (-displayfd), no window manager. resources: the X
+    resources a desktop session would put in the resource manager (e.g. "Xft.dpi: 192"), set
+    before any client connects."""
 
-    def __init__(self, size="1024x768x24"):
+    def __init__(self, size="1024x768x24", resources=None):
         r, w = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-screen", "0", size, "-nolisten", "tcp"],
@@ -77,6 +83,12 @@ class XServer:
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.dpy = xdisplay.Display(self.display)
+        if resources:
+            # What xrdb -merge does: the RESOURCE_MANAGER string on the first screen's root.
+            self.dpy.screen().root.change_property(
+                self.dpy.intern_atom("RESOURCE_MANAGER"), Xatom.STRING, 8,
+                (resources.rstrip("\n") + "\n").encode())
+            self.dpy.sync()
 
     def close(self):
         if self.proc.poll() is None:
@@ -198,6 +210,25 @@ OCR_VOTE = False
 WINDOW_TIMEOUT_S = 8.0
 
 
+# Words of the program's own that tesseract's dictionary lacks, offered to it as known words
+# (with FLTK 1.4, whose Pango text is kerned, "rn" in "varnoflex" sits so close that it is
+# read as "m" without them).
+OCR_WORDS = ()
+_words_file = None
+
+
+def _user_words():
+    global _words_file
+    if not OCR_WORDS:
+        return []
+    if _words_file is None:
+        fd, _words_file = tempfile.mkstemp(prefix="vf-ocr-words.", suffix=".txt")
+        with os.fdopen(fd, "w") as f:
+            f.write("\n".join(OCR_WORDS) + "\n")
+        atexit.register(os.remove, _words_file)
+    return ["--user-words", _words_file]
+
+
 def _tesseract(img, scale, smooth, psm):
     if scale != 1:
         img = img.resize((img.width * scale, img.height * scale), Image.LANCZOS)
@@ -205,9 +236,9 @@ def _tesseract(img, scale, smooth, psm):
         img = img.filter(ImageFilter.GaussianBlur(scale / 4))
     buf = io.BytesIO()
     img.save(buf, "PNG")
-    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm)], input=buf.getvalue(),
-                       capture_output=True, env=dict(os.environ, OMP_THREAD_LIMIT="1"),
-                       timeout=30)
+    r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", str(psm), *_user_words()],
+                       input=buf.getvalue(), capture_output=True,
+                       env=dict(os.environ, OMP_THREAD_LIMIT="1"), timeout=30)
     return " ".join(r.stdout.decode(errors="replace").split())
 
 
@@ -361,16 +392,24 @@ class App:
     def close_result(self, win):
         self.xs.click(win, RESULT_OK)
         self.xs.wait_gone(INFO_TITLE)
+        # The main window draws again where the "Info" window stood before it is read: on a
+        # busy machine Wine's repaint comes a moment after the unmap, and until then the X
+        # window still holds the white of the "Info" window.
+        main = self.xs.find(MAIN_TITLE)
+        if main:
+            wait_until(lambda: is_accent_red(self.xs.grab(main[0]).getpixel(UNDER_RESULT)), 5,
+                       what="the main window to draw itself again")
 
 
 def have_tools():
     return all(shutil.which(t) for t in ("Xvfb", "xdotool", "tesseract"))
 
 
-def button_label(img, geometry):
-    """The label of a red button at (x, y, w, h), read from inside its frame."""
+def button_label(img, geometry, frame=3):
+    """The label of a red button at (x, y, w, h), read from inside its frame (frame pixels
+    wide: twice as many at 200 %)."""
     x, y, w, h = geometry
-    return ocr(img, (x + 3, y + 3, x + w - 3, y + h - 3), light_text=True, psm=7)
+    return ocr(img, (x + frame, y + frame, x + w - frame, y + h - frame), light_text=True, psm=7)
 
 
 START_GEOMETRY = (4, 7, 60, 22)
@@ -397,7 +436,14 @@ def tooltip_window(xs):
 
 
 def tooltip_text(xs, win, point):
-    """Rests the pointer on a control until its tooltip shows, and reads the tooltip."""
+    """Rests the pointer on a control until its tooltip shows, and reads the tooltip. A
+    tooltip still shown for another control is sent away first, by resting the pointer on
+    the window's top right corner (no control there): FLTK 1.4 under Wine replaces the
+    tooltip window for the next control, and the old one must not be read for the new."""
+    if tooltip_window(xs) is not None:
+        width = xs.dpy.create_resource_object("window", win).get_geometry().width
+        xs.hover(win, (width - 3, 3))
+        wait_until(lambda: tooltip_window(xs) is None, 4, what="the last tooltip to go")
     xs.hover(win, (point[0] + 1, point[1]))
     xs.hover(win, point)
     tip = wait_until(lambda: tooltip_window(xs), 4, what="a tooltip")

@@ -5,6 +5,7 @@ pty that Wine's COM7 is linked to, and the FTDI driver's registry entries for th
 One Wine prefix serves a whole test session (made once, ~15 s); each run rewrites the FTDIBUS
 key to what the test asks for.
 """
+import json
 import os
 import shutil
 import signal
@@ -29,10 +30,31 @@ def have_wine():
     return os.access(WINE64, os.X_OK) and shutil.which("wineserver") is not None
 
 
-class WinePrefix:
-    """A fresh 64-bit Wine prefix with its own persistent wineserver."""
+def make_locale(directory, name):
+    """Generates the UTF-8 locale name (e.g. pl_PL) into directory and returns the directory,
+    for LOCPATH: Wine takes its code page from the locale, and without the generated locale
+    it cannot convert the names of Unix files. Needs Debian's locales package."""
+    r = subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(directory, f"{name}.UTF-8")],
+                       capture_output=True, text=True)
+    if not os.path.isfile(os.path.join(directory, f"{name}.UTF-8", "LC_CTYPE")):
+        raise RuntimeError(f"localedef {name} failed (is the locales package installed?): {r.stderr}")
+    return str(directory)
 
-    def __init__(self, display_env):
+
+def probe_code_page(prefix, probe, folder, extra_env):
+    """What vf-code-page-probe.exe, started in folder with extra_env, reports: the ANSI code
+    page and the working directory's bytes."""
+    r = subprocess.run([WINE64, probe], cwd=str(folder), env=dict(prefix.env, **extra_env),
+                       capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0, r
+    return json.loads(r.stdout)
+
+
+class WinePrefix:
+    """A fresh 64-bit Wine prefix with its own persistent wineserver. log_pixels: the screen's
+    dots per inch for Windows programs (Windows' display scale: 96 is 100 %, 192 is 200 %)."""
+
+    def __init__(self, display_env, log_pixels=None):
         self.path = tempfile.mkdtemp(prefix="vf-wine-gui.")
         self.env = dict(display_env, WINEPREFIX=self.path, WINEARCH="win64",
                         WINELOADER=WINE64, WINEDEBUG="-all",
@@ -46,6 +68,9 @@ class WinePrefix:
                            stderr=self.log, timeout=180)
         if r.returncode != 0:
             raise RuntimeError(f"wineboot failed (see {self.path}.log)")
+        if log_pixels and self.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                                   "/t", "REG_DWORD", "/d", str(log_pixels), "/f") != 0:
+            raise RuntimeError(f"setting LogPixels failed (see {self.path}.log)")
         self.registry = None
 
     def run(self, *args, timeout=60):
@@ -87,10 +112,10 @@ class WinePrefix:
 class WineApp(vfgui.App):
     """One run of varnoflex-update.exe in workdir, with the simulated unit behind COM7 when
     behind_testbed (the sim options as for vf-testbed), else with no FTDI driver entry.
-    converters overrides what the registry lists."""
+    converters overrides what the registry lists; extra_env is added to Wine's environment."""
 
     def __init__(self, xs, prefix, workdir, program, sim, sim_args=(), behind_testbed=True,
-                 memory_out=None, converters=None):
+                 memory_out=None, converters=None, extra_env=None):
         self.xs = xs
         self.workdir = str(workdir)
         self.memory_out = memory_out
@@ -112,7 +137,8 @@ class WineApp(vfgui.App):
                 prefix.link_com_port(f.read().strip())
         self.stderr_path = os.path.join(self.workdir, "..", "app-stderr.txt")
         self.stderr = open(self.stderr_path, "wb")
-        self.proc = subprocess.Popen([WINE64, program], cwd=self.workdir, env=prefix.env,
+        self.proc = subprocess.Popen([WINE64, program], cwd=self.workdir,
+                                     env=dict(prefix.env, **(extra_env or {})),
                                      stdout=self.stderr, stderr=subprocess.STDOUT,
                                      start_new_session=True)
 

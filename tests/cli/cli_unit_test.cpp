@@ -128,6 +128,28 @@ TEST(UnitReport, MembersOfAUnit)
     EXPECT_EQ(document.find("units")->items().size(), 2u);
 }
 
+// A refused firmware file: its problem's kind and where it is, null where it concerns none.
+TEST(UnitReport, FirmwareProblem)
+{
+    UnitRecord record;
+    record.finalCode = 3;
+    EXPECT_TRUE(unitReport(record).find("firmwareProblem")->isNull());
+
+    record.firmwareProblem = FirmwareProblem{FirmwareProblemKind::ChecksumMismatch, 12, 14, 0x10020};
+    const JsonValue problem = *unitReport(record).find("firmwareProblem");
+    EXPECT_EQ(problem.find("kind")->asString(), "checksumMismatch");
+    EXPECT_EQ(problem.find("record")->asNumber(), 12);
+    EXPECT_EQ(problem.find("line")->asNumber(), 14);
+    EXPECT_EQ(problem.find("address")->asNumber(), 0x10020);
+
+    record.firmwareProblem = FirmwareProblem{FirmwareProblemKind::NoDataRecord, 0, 0, -1};
+    const JsonValue empty = *unitReport(record).find("firmwareProblem");
+    EXPECT_EQ(empty.find("kind")->asString(), "noDataRecord");
+    for (const char* member : {"record", "line", "address"}) {
+        EXPECT_TRUE(empty.find(member)->isNull()) << member;
+    }
+}
+
 TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
 {
     EXPECT_EQ(traceFileForUnit("trace.txt", "FTVF2Q7K"), "trace-FTVF2Q7K.txt");

@@ -98,7 +98,7 @@ def test_low_latency_request_reaches_the_modelled_converter(data):
     """The program asks the converter's driver for low latency (TIOCSSERIAL through the
     emulated tty); the modelled FT232R then runs its latency timer at 1 ms, not at 16."""
     result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--json", "report.json",
-                     testbed=["--unit", "FTVF8H3N", "--end-address", "0FFF", "--ft232r", "--record", "record.txt"])
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--record", "record.txt"])
     assert result.returncode == 0, result.stdout + result.stderr
     record = (data / "record.txt").read_text().splitlines()
     assert "converter: FT232R model, latency timer 16 ms" in record
@@ -116,7 +116,7 @@ def test_timer_the_driver_kept_is_reported_with_how_to_lower_it(data):
     """A converter whose driver keeps its own 8 ms timer despite the request: one line says
     what it costs and which sysfs file root writes to lower it; the report carries 8."""
     result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--json", "report.json",
-                     testbed=["--unit", "FTVF8H3N", "--end-address", "0FFF", "--ft232r", "--latency-timer", "8",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
                               "--fault", "keep-latency-timer", "--record", "record.txt"])
     assert result.returncode == 0, result.stdout + result.stderr
     hints = [line for line in result.stdout.splitlines() if "latency timer" in line]
@@ -238,6 +238,68 @@ def test_missing_firmware_and_safety_files(data):
 
     elsewhere = run_cli("/", "-y", "--data-dir", str(data / "nowhere"))
     assert elsewhere.returncode == EXIT_NO_SAFETY_TEXT
+
+
+def storage(data: bytes) -> bytes:
+    """The storage encoding, the same step both ways: the halves of every byte exchanged."""
+    return bytes(((b << 4) | (b >> 4)) & 0xFF for b in data)
+
+
+def flip_a_data_bit(data):
+    """Flips the lowest bit of the first data byte of the record in the middle of the firmware,
+    its checksum left as it was; returns (line, address) of that record."""
+    text = storage((data / FIRMWARE).read_bytes()).decode("ascii")
+    mark = text.index(":", len(text) // 2)
+    digit = int(text[mark + 10], 16) ^ 1
+    text = text[:mark + 10] + f"{digit:X}" + text[mark + 11:]
+    (data / FIRMWARE).write_bytes(storage(text.encode("ascii")))
+    line = text.count("\n", 0, mark) + 1
+    segment_records = [l for l in text[:mark].splitlines() if l[7:9] == "02"]
+    base = int(segment_records[-1][9:13], 16) * 16 if segment_records else 0
+    return line, base + int(text[mark + 3:mark + 7], 16)
+
+
+@pytest.mark.parametrize("case", ["flipped-bit", "larger-than-the-unit"])
+def test_a_damaged_or_foreign_firmware_is_refused_before_the_unit_is_touched(data, case):
+    unit = ["--old-firmware"] + (["--end-address", "FFFF"] if case == "larger-than-the-unit" else [])
+    subprocess.run([TESTBED, *unit, "--memory-out", "before.bin", "--", "true"], cwd=data, check=True,
+                   capture_output=True, timeout=TIMEOUT_S)
+    if case == "flipped-bit":
+        line, address = flip_a_data_bit(data)
+        kind, language, env = "checksumMismatch", "en", {}
+        named = (f"{FIRMWARE}: line {line}, record {line}, address 0x{address:05X}: "
+                 "the record's checksum does not match its bytes")
+    else:
+        line, address = 1987, 0x10000   # the first record beyond 64 KiB, after its segment record
+        kind, language, env = "dataBeyondRange", "de", {"LANG": "de_DE.UTF-8"}
+        named = (f"{FIRMWARE}: Zeile {line}, Datensatz {line}, Adresse 0x10000: "
+                 "Daten hinter dem Ende des Speichers des Geräts")
+    result = run_cli(data, "-y", "--language", language, "--json", "report.json", env=env,
+                     testbed=[*unit, "--memory-out", "memory.bin", "--record", "record.txt"])
+    assert result.returncode == 3, result.stdout + result.stderr
+
+    # The code's message as it is stored, then the one line naming the file and the problem.
+    lines = result.stdout.splitlines()
+    heading = "Errorcode: ERROR_READ_FILE !" if language == "en" else "Fehler: ERROR_READ_FILE !"
+    start = lines.index(heading)
+    if language == "en":
+        assert lines[start + 1:start + 4] == ["Can NOT read the updatefile !", named, ""], lines[start:]
+    else:
+        assert lines[start + 3:start + 5] == [named, ""], lines[start:]
+        assert lines[start + 2] == "Eventuell ist diese Datei beschädigt."
+    assert "Writing" not in result.stdout and "Schreiben" not in result.stdout
+
+    report = json.loads((data / "report.json").read_text())
+    unit_report = report["units"][0]
+    assert unit_report["result"] == {"code": 3, "name": "ERROR_READ_FILE"}
+    assert unit_report["firmwareProblem"] == {"kind": kind, "record": line, "line": line, "address": address}
+    assert (unit_report["blocksWritten"], unit_report["blocksVerified"]) == (0, 0)
+
+    # The unit was identified, then left alone: no range command, no block, memory as it was.
+    record = (data / "record.txt").read_text().splitlines()
+    assert any(r.startswith("frame 01 01 C5") for r in record)
+    assert not [r for r in record if r.startswith(("frame 01 07 ", "block "))]
+    assert (data / "memory.bin").read_bytes() == (data / "before.bin").read_bytes()
 
 
 def test_control_bytes_of_the_safety_text_are_shown_as_marks(data):

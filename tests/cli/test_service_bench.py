@@ -224,7 +224,8 @@ def record_frames(path):
 
 @pytest.mark.parametrize("fault", [None, "refuse-write-block=7"])
 def test_trace_matches_what_the_unit_recorded(data, fault):
-    testbed = ["--end-address", "7FFF", "--record", "record.txt"] + (["--fault", fault] if fault else [])
+    testbed = ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--record", "record.txt"] + (
+        ["--fault", fault] if fault else [])
     result = run_cli(data, testbed, "--trace", "trace.txt")
     assert result.returncode == (12 if fault else 0), result.stdout + result.stderr
     events = trace_events(data / "trace.txt")
@@ -240,7 +241,8 @@ def test_trace_matches_what_the_unit_recorded(data, fault):
 
 
 def test_trace_shows_where_the_unit_stopped_answering(data):
-    result = run_cli(data, ["--end-address", "0FFF", "--fault", "no-final-ack"], "--trace", "trace.txt")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--fault", "no-final-ack"],
+                     "--trace", "trace.txt")
     assert result.returncode == 13, result.stdout + result.stderr
     lines = (data / "trace.txt").read_text().splitlines()
     # The last block is written with the end byte 03, then five reads of the ack come to nothing.
@@ -251,12 +253,13 @@ def test_trace_shows_where_the_unit_stopped_answering(data):
 
 
 def test_json_on_standard_output(data):
-    result = run_cli(data, ["--end-address", "0FFF"], "--json", "-")
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF"], "--json", "-")
     assert result.returncode == 0, result.stdout + result.stderr
     report = json.loads(result.stdout)   # nothing else on standard output
     unit = report["units"][0]
-    assert (unit["serial"], unit["port"]) == ("FTVF2Q7K", "/dev/ttyUSB0")
-    assert (unit["blocksWritten"], unit["blocksVerified"]) == (16, 16)
+    assert (unit["serial"], unit["port"]) == ("FTVF8H3N", "/dev/ttyUSB0")
+    assert (unit["blocksWritten"], unit["blocksVerified"]) == (128, 128)
+    assert unit["firmwareProblem"] is None
     assert "Update successful finished !" in result.stderr
 
 
@@ -311,7 +314,7 @@ def test_hangup_during_all_lets_every_unit_finish(data):
 def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     import pty
     master, slave = pty.openpty()
-    command = [TESTBED, "--unit", "FTVF2Q7K", "--end-address", "3FFF", "--unit", "FTVF8H3N", "--end-address", "3FFF",
+    command = [TESTBED, "--unit", "FTVF8H3N", "--end-address", "7FFF", "--unit", "FTVF5M9R", "--end-address", "FFFF",
                "--", CLI, "-y", "--language", "en", "--all"]
     process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL, stdout=slave,
                                stderr=subprocess.PIPE)
@@ -333,8 +336,8 @@ def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     redraws = text.split("\x1b[2A")
     assert len(redraws) > 3
     last = redraws[-1].split("\r\n\r\n")[0]
-    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF2Q7K /dev/ttyUSB0: finished", "\r\x1b[KFTVF8H3N /dev/ttyUSB1: finished"]
+    assert last.split("\r\n")[:2] == ["\r\x1b[KFTVF8H3N /dev/ttyUSB0: finished", "\r\x1b[KFTVF5M9R /dev/ttyUSB1: finished"]
     # No plain progress line of its own: every state is shown inside a redraw.
     assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
                if "Writing" in line)
-    assert "FTVF8H3N  /dev/ttyUSB1  VX-36 Compact  1.07     finished" in text
+    assert "FTVF8H3N  /dev/ttyUSB0  VX-36 Compact     1.07     finished" in text

@@ -81,16 +81,64 @@ TEST(OvkCodec, CheckDeviceList)
     dir.writeEncoded("fw.hex", ":020000021000EC\r\n:0400100001020304E2\r\n:00000001FF\r\n");
     dir.writeEncoded("good.ovk", "#VX-58 Pro,Lumetra LX,FTVF2Q7K,2.14,fw.hex\r\n#Other,T,SHORT,1,none.hex\r\n");
     CodecRun run = runCodec(dir, "check-devicelist \"" + dir.file("good.ovk") + "\"");
-    EXPECT_EQ(run.status, 0) << run.output;
+    // The list loads, but a firmware file it names cannot be read: the data set is not usable.
+    EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("2 entries"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"FTVF2Q7K\""), std::string::npos);
     EXPECT_NE(run.output.find("1 data records, highest address 0x10013"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("can never match"), std::string::npos);   // SHORT is not 8 characters
     EXPECT_NE(run.output.find("cannot be read"), std::string::npos);    // none.hex
+    dir.writeEncoded("one.ovk", "#VX-58 Pro,Lumetra LX,FTVF2Q7K,2.14,fw.hex\r\n");
+    EXPECT_EQ(runCodec(dir, "check-devicelist \"" + dir.file("one.ovk") + "\"").status, 0);
 
     dir.writeEncoded("bad.ovk", "#a,b,FTVF2Q7K,1,fw.hex\n#c,d,FTVF8H3N,2,fw.hex");
     run = runCodec(dir, "check-devicelist \"" + dir.file("bad.ovk") + "\"");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("record 2"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("field 5"), std::string::npos) << run.output;
+}
+
+// The updater's whole-file check for every firmware file a list names: each problem with the
+// line, record and address where it is, against the unit's end address when one is given.
+TEST(OvkCodec, CheckDeviceListReportsFirmwareProblems)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    dir.writeEncoded("big.hex", ":020000021000EC\r\n:0400100001020304E2\r\n:00000001FF\r\n");
+    dir.writeEncoded("cut.hex", ":0400000001020304F2\r\n");
+    dir.writeEncoded("linear.hex", ":020000040001F9\r\n:0400000001020304F2\r\n:00000001FF\r\n");
+    dir.writeEncoded("sum.hex", ":0400000001020304F2\r\n:0400100001020305E2\r\n:00000001FF\r\n");
+    dir.writeEncoded("list.ovk", "#A,a,FTVF0001,1,big.hex\r\n#B,b,FTVF0002,1,cut.hex\r\n"
+                                 "#C,c,FTVF0003,1,linear.hex\r\n#D,d,FTVF0004,1,sum.hex\r\n");
+    const std::string list = "\"" + dir.file("list.ovk") + "\"";
+
+    CodecRun run = runCodec(dir, "check-devicelist " + list);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("ERROR_READ_FILE): after line 1: no end-of-file record: the file is cut short"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("ERROR_READ_FILE): line 1, record 1, address 0x10000: an extended linear address record"),
+              std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ERROR_READ_FILE): line 2, record 2, address 0x00010: the record's checksum does not match"),
+              std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("data beyond"), std::string::npos) << run.output;   // big.hex fits 512 blocks
+
+    // A 64 KiB unit: big.hex reaches beyond it.
+    run = runCodec(dir, "check-devicelist --end-address FFFF " + list);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("end address 0x0FFFF (256 blocks)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ERROR_READ_FILE): line 2, record 2, address 0x10010: data beyond the end of the unit's memory"),
+              std::string::npos) << run.output;
+
+    run = runCodec(dir, "check-firmware --end-address=0x1FFFF \"" + dir.file("big.hex") + "\"");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("1 data records, highest address 0x10013"), std::string::npos) << run.output;
+    run = runCodec(dir, "check-firmware \"" + dir.file("sum.hex") + "\"");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("ERROR_READ_FILE"), std::string::npos) << run.output;
+
+    // End addresses the updater would refuse, and the option where it does not apply.
+    for (const char* bad : {"FE", "20100", "XYZ", "", "1234567"}) {
+        EXPECT_EQ(runCodec(dir, std::string("check-firmware --end-address=") + bad + " x.hex").status, 2) << bad;
+    }
+    EXPECT_EQ(runCodec(dir, "decode --end-address FFFF a b").status, 2);
 }

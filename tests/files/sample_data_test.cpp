@@ -39,7 +39,11 @@ TEST(SampleData, DeviceList)
     for (int i = 0; i < list.entryCount(); ++i) {
         EXPECT_EQ(list.entry(i).converterSerial.size(), 8u);
         serials.insert(list.entry(i).converterSerial);
-        EXPECT_TRUE(loadDataFile(samplePath(list.entry(i).firmwareFile))) << list.entry(i).firmwareFile;
+        const auto firmware = loadDataFile(samplePath(list.entry(i).firmwareFile));
+        ASSERT_TRUE(firmware) << list.entry(i).firmwareFile;
+        // Each firmware passes the updater's check for the unit it is made for.
+        EXPECT_FALSE(checkFirmwareText(*firmware, i == 0 ? 512 : i == 1 ? 128 : 256).problem.found())
+            << list.entry(i).firmwareFile;
     }
     EXPECT_EQ(serials.size(), 3u);
     int index = -1;
@@ -53,7 +57,7 @@ TEST(SampleData, FirstFirmwareFillsItsRangesWithDistinctBlocks)
     ASSERT_TRUE(loadDeviceList(list, samplePath("devicelist.ovk")));
     const auto text = loadDataFile(samplePath(list.entry(0).firmwareFile));
     ASSERT_TRUE(text);
-    ASSERT_TRUE(loadFirmwareImage(*text));
+    ASSERT_FALSE(loadFirmwareImage(*text).problem.found());
 
     // Data up to 0x1A3FF, gaps at 0x0C000-0x0C7FF and 0x17400-0x177FF.
     std::set<std::string> contents;

@@ -56,6 +56,18 @@ TEST(Cp1252, TheRange80To9F)
     EXPECT_EQ(out, "\x80 \x96 \x99");
 }
 
+// File names differ from texts only in the five bytes without a character: they become the
+// control characters of the same value, as Windows reads them (checked against Windows' own
+// table by the Windows tests), so that no two names become the same.
+TEST(Cp1252, FileNames)
+{
+    EXPECT_EQ(cp1252FileNameToUtf8("Blitzger\xE4t.hex"), "Blitzger\u00E4t.hex");
+    EXPECT_EQ(cp1252FileNameToUtf8("VX58PRO_V214.hex"), "VX58PRO_V214.hex");
+    EXPECT_EQ(cp1252FileNameToUtf8("\x80\x96\x92\x9F\xFF"), "\u20AC\u2013\u2019\u0178\u00FF");
+    EXPECT_EQ(cp1252FileNameToUtf8("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
+    EXPECT_EQ(cp1252FileNameToUtf8(""), "");
+}
+
 TEST(Cp1252, EveryByteRoundTripsExceptTheUnassignedOnes)
 {
     for (int value = 0; value < 256; ++value) {

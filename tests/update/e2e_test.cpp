@@ -10,10 +10,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,8 @@ using Kind = DisplayEvent::Kind;
 
 const char* const kFirstLine = "varnoflex   VX-58 Pro   for   Lumetra LX";
 const char* const kFirstVersion = "Version   2.14";
+const char* const kSecondLine = "varnoflex   VX-36 Compact   for   Korin KM";
+const char* const kSecondVersion = "Version   1.07";
 
 std::vector<std::uint8_t> readFile(const fs::path& path)
 {
@@ -191,21 +196,24 @@ TEST_F(E2e, TwoUpdatesInOneRun)
     EXPECT_EQ(second.results, (std::vector<int>{OK_DOWNLOADED, OK_UPDATE_FINISHED}));
 }
 
-// A unit with 64 blocks (end address 00 3F FF): the range and block count follow the unit.
+// A unit with 256 blocks (end address 00 FF FF) and a firmware below 64 KiB: the range and
+// block count follow the unit.
 TEST_F(E2e, SmallerUnit)
 {
     const UpdateRun run = runOneUpdate();
-    expectSuccess(run, 64);
-    EXPECT_EQ(protocolState.endAddress, (std::array<std::uint8_t, 3>{0x00, 0x3F, 0xFF}));
+    expectSuccess(run, 256);
+    EXPECT_EQ(protocolState.endAddress, (std::array<std::uint8_t, 3>{0x00, 0xFF, 0xFF}));
 }
 
-// End address below 0xFF: the write pass sends no block and the update goes on to the unit's
-// own check and the checksum, which covers the unit's 255 bytes that no block carried.
+// End address below 0xFF: no whole block to write. Such a unit would be erased and left
+// without firmware; it is not taken, and nothing is sent to it after the information reply
+// (run_e2e.sh checks the unit's record and memory).
 TEST_F(E2e, UnitWithoutWholeBlocks)
 {
     const UpdateRun run = runOneUpdate();
     EXPECT_EQ(protocolState.blockCount, 0);
-    EXPECT_EQ(run.results, std::vector<int>{ERROR_CHECKSUM});
+    EXPECT_EQ(run.results, std::vector<int>{NO_DEVICE_DETECTED});
+    EXPECT_TRUE(run.of(Kind::Lines).empty());
     EXPECT_FALSE(portIsOpen());
     const auto maxima = run.of(Kind::Maximum);
     ASSERT_EQ(maxima.size(), 1u);
@@ -275,20 +283,21 @@ TEST_F(E2e, TwoConvertersWithTheSameSerial)
     expectSuccess(run);
 }
 
-// The converter's serial counts by its first eight characters; a shorter one never matches.
+// A converter matches an entry only by its whole serial: "FTVF2Q7K99" is another converter
+// than the list's "FTVF2Q7K", and "FTVF8H3" is not "FTVF8H3N". Neither port is opened
+// (run_e2e.sh checks that the unit behind the first received nothing).
 TEST_F(E2e, LongAndShortConverterSerials)
 {
     std::vector<ConverterInfo> converters;
     ASSERT_TRUE(listFtdiConverters(converters));
     ASSERT_EQ(converters.size(), 2u);
-    EXPECT_EQ(converters[0].serial, "FTVF2Q7KXA");
+    EXPECT_EQ(converters[0].serial, "FTVF2Q7K99");
     EXPECT_EQ(converters[1].serial, "FTVF8H3");
 
     const UpdateRun run = runOneUpdate();
-    ASSERT_EQ(portList.count(), 1);
-    EXPECT_EQ(portList.entry(0).serial, "FTVF2Q7K");
-    EXPECT_EQ(portList.entry(0).portName, "/dev/ttyUSB0");
-    expectSuccess(run);
+    EXPECT_EQ(run.results, std::vector<int>{ERROR_NO_DRIVER_ENTRY});
+    EXPECT_EQ(portList.count(), 0);
+    EXPECT_FALSE(portIsOpen());
 }
 
 // A listed converter whose node cannot be opened is skipped without a wait for an answer.
@@ -366,11 +375,11 @@ TEST_F(E2e, RangeLargerThanTheImage)
 
 TEST_F(E2e, FirmwareFileMissing)
 {
-    const fs::path firmware = fs::current_path() / "VX58PRO_V214.hex";
+    const fs::path firmware = fs::current_path() / "VX36C_V107.hex";
     fs::rename(firmware, firmware.string() + ".away");
     const UpdateRun refused = runOneUpdate();
     EXPECT_EQ(refused.results, std::vector<int>{ERROR_OPEN_FILE});
-    expectDeviceLines(refused, kFirstLine, kFirstVersion);   // the unit was identified
+    expectDeviceLines(refused, kSecondLine, kSecondVersion);   // the unit was identified
     expectProgressFrame(refused, 128);
     EXPECT_FALSE(portIsOpen());
 
@@ -384,10 +393,10 @@ TEST_F(E2e, FirmwarePathTooLong)
 {
     const std::string directoryName(200, 'd');
     const fs::path directory = fs::current_path() / directoryName;
-    const std::string fileName = "VX58PRO_V214_with_a_name_that_does_not_fit.hex";
+    const std::string fileName = "VX36C_V107_with_a_name_that_does_not_fit_the_path_buffer.hex";
     ASSERT_TRUE(fs::create_directory(directory));
-    fs::copy_file(fs::current_path() / "VX58PRO_V214.hex", directory / fileName);
-    const std::string record = "#VX-58 Pro,Lumetra LX,FTVF2Q7K,2.14," + fileName + "\r\n";
+    fs::copy_file(fs::current_path() / "VX36C_V107.hex", directory / fileName);
+    const std::string record = "#VX-36 Compact,Korin KM,FTVF8H3N,1.07," + fileName + "\r\n";
     ASSERT_TRUE(saveDataFile((directory / "devicelist.ovk").string(),
                              {reinterpret_cast<const std::uint8_t*>(record.data()), record.size()}));
     ASSERT_TRUE(initDataPaths(directory.string()));
@@ -399,6 +408,19 @@ TEST_F(E2e, FirmwarePathTooLong)
 
     ASSERT_TRUE(initDataPaths(fs::current_path().string()));
     expectSuccess(runOneUpdate(), 128);
+}
+
+// The device list names the firmware in Windows-1252 ("Blitzger\xE4t.hex"); unpacked on a
+// Linux file system the file's name is UTF-8. The update finds the file all the same.
+TEST_F(E2e, FirmwareNamedInWindows1252)
+{
+    fs::rename(fs::current_path() / "VX36C_V107.hex", fs::current_path() / "Blitzger\xC3\xA4t.hex");
+    const std::string record = "#VX-36 Compact,Korin KM,FTVF8H3N,1.07,Blitzger\xE4t.hex\r\n";
+    ASSERT_TRUE(saveDataFile(dataPaths.deviceListPath,
+                             {reinterpret_cast<const std::uint8_t*>(record.data()), record.size()}));
+    const UpdateRun run = runOneUpdate();
+    EXPECT_EQ(run.results, (std::vector<int>{OK_DOWNLOADED, OK_UPDATE_FINISHED}));
+    expectSuccess(run, 128);
 }
 
 // The second blank check passes: code 9 on the way, no erase, and the update goes on.
@@ -497,6 +519,225 @@ TEST_F(E2e, CablePulledDuringTheWritePass)
     EXPECT_EQ(next.results, std::vector<int>{ERROR_NO_DRIVER_ENTRY});
 }
 
+// ---- the whole-file check of the firmware ----
+//
+// Each case changes the firmware file of the unit's entry in its copy of the sample data.
+// A refused file ends the update with ERROR_READ_FILE after the identification; run_e2e.sh
+// checks that the unit (holding older firmware) received nothing more and kept its memory.
+// A file that is still usable must give the sample firmware's image in the unit.
+
+const char* const kFirmware = "VX58PRO_V214.hex";        // the first entry's, 128 KiB
+const char* const kSmallFirmware = "VX36C_V107.hex";     // the second entry's, 32 KiB
+
+std::string storedText(const std::string& name)
+{
+    const std::optional<DataBuffer> text = loadDataFile((fs::current_path() / name).string());
+    EXPECT_TRUE(text.has_value()) << name;
+    return text ? std::string(text->begin(), text->end()) : std::string();
+}
+
+void storeText(const std::string& name, const std::string& text)
+{
+    ASSERT_TRUE(saveDataFile((fs::current_path() / name).string(),
+                             {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
+}
+
+// Where the first record at or after the middle of text begins.
+std::size_t middleRecord(const std::string& text)
+{
+    return text.find(':', text.size() / 2);
+}
+
+// The update identified the unit, refused its firmware file for kind and sent nothing more.
+void expectRefused(const UpdateRun& run, FirmwareProblemKind kind, int blockCount = kImageBlockCount)
+{
+    EXPECT_EQ(run.results, std::vector<int>{ERROR_READ_FILE});
+    EXPECT_EQ(resultCode.load(), ERROR_READ_FILE);
+    const auto refused = run.of(Kind::FirmwareRefused);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].firmwareFile, kFirmware);
+    EXPECT_EQ(firmwareProblemName(refused[0].problem.kind), firmwareProblemName(kind));
+    expectDeviceLines(run, kFirstLine, kFirstVersion);
+    expectProgressFrame(run, blockCount);
+    EXPECT_EQ(run.of(Kind::Value).size(), 2u);   // the head start and the empty bar: no block
+    EXPECT_FALSE(portIsOpen());
+}
+
+// One record with a correct checksum.
+std::string hexRecord(unsigned type, unsigned address, std::span<const std::uint8_t> data)
+{
+    char digits[3];
+    unsigned sum = 0;
+    std::string text = ":";
+    const auto add = [&](unsigned byte) {
+        std::snprintf(digits, sizeof digits, "%02X", byte & 0xFFu);
+        text += digits;
+        sum += byte;
+    };
+    add(static_cast<unsigned>(data.size()));
+    add(address >> 8);
+    add(address & 0xFF);
+    add(type);
+    for (const std::uint8_t byte : data) add(byte);
+    add(0x100 - (sum & 0xFF));
+    return text + "\r\n";
+}
+
+// The image of the sample firmware name, all 131,100 bytes.
+std::vector<std::uint8_t> sampleImage(const std::string& name)
+{
+    const std::string text = storedText(name);
+    EXPECT_FALSE(loadFirmwareImage({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).problem.found());
+    return {firmwareImage.begin(), firmwareImage.end()};
+}
+
+// A HEX text of image bytes [0, end) in records of recordBytes bytes, with an extended
+// segment address record wherever segmentOf(address) changes; records of only 0xFF are left
+// out when skipErased.
+std::string hexText(const std::vector<std::uint8_t>& image, std::size_t end, std::size_t recordBytes,
+                    unsigned (*segmentOf)(std::size_t), bool skipErased)
+{
+    std::string text;
+    unsigned segment = 0;
+    for (std::size_t address = 0; address < end; address += recordBytes) {
+        const std::span<const std::uint8_t> data(image.data() + address, std::min(recordBytes, end - address));
+        if (skipErased && std::all_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 0xFF; })) continue;
+        if (segmentOf(address) != segment) {
+            segment = segmentOf(address);
+            const std::uint8_t value[] = {static_cast<std::uint8_t>(segment >> 8), static_cast<std::uint8_t>(segment)};
+            text += hexRecord(0x02, 0, value);
+        }
+        text += hexRecord(0x00, static_cast<unsigned>(address - segment * 16), data);
+    }
+    return text + ":00000001FF\r\n";
+}
+
+constexpr std::size_t kFirmwareEnd = 0x1A400;   // the first entry's data ends below this
+
+// An interrupted download or copy: the file ends inside a record.
+TEST_F(E2e, FirmwareCutInARecord)
+{
+    const std::string text = storedText(kFirmware);
+    storeText(kFirmware, text.substr(0, middleRecord(text) + 25));
+    const UpdateRun run = runOneUpdate();
+    expectRefused(run, FirmwareProblemKind::RecordCutShort);
+}
+
+// Cut at a record's end: every record is whole, the end-of-file record is missing.
+TEST_F(E2e, FirmwareCutAfterARecord)
+{
+    const std::string text = storedText(kFirmware);
+    storeText(kFirmware, text.substr(0, middleRecord(text)));
+    expectRefused(runOneUpdate(), FirmwareProblemKind::NoEndOfFileRecord);
+}
+
+// One bit of a data byte flipped, the record's checksum as it was.
+TEST_F(E2e, FirmwareWithAFlippedBit)
+{
+    std::string text = storedText(kFirmware);
+    const std::size_t mark = middleRecord(text);
+    ASSERT_EQ(text.substr(mark + 7, 2), "00");   // a data record
+    char& digit = text[mark + 9 + 2 * 10 + 1];    // the low digit of data byte 10
+    std::uint8_t value = 0;
+    ASSERT_TRUE(parseHexPair('0', digit, value));
+    digit = "0123456789ABCDEF"[value ^ 0x01];
+    storeText(kFirmware, text);
+    const UpdateRun run = runOneUpdate();
+    expectRefused(run, FirmwareProblemKind::ChecksumMismatch);
+    const FirmwareProblem problem = run.of(Kind::FirmwareRefused).at(0).problem;
+    EXPECT_EQ(problem.line, 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(mark), '\n'));
+    EXPECT_EQ(problem.record, problem.line);   // one record a line
+}
+
+// A tool that writes lower-case hexadecimal digits: one is enough.
+TEST_F(E2e, FirmwareWithALowerCaseDigit)
+{
+    std::string text = storedText(kFirmware);
+    const std::size_t mark = middleRecord(text);
+    const std::size_t letter = text.find_first_of("ABCDEF", mark + 9);
+    ASSERT_LT(letter, text.find('\r', mark));
+    text[letter] = static_cast<char>(text[letter] - 'A' + 'a');
+    storeText(kFirmware, text);
+    expectRefused(runOneUpdate(), FirmwareProblemKind::InvalidCharacter);
+}
+
+TEST_F(E2e, FirmwareEmpty)
+{
+    storeText(kFirmware, "");
+    expectRefused(runOneUpdate(), FirmwareProblemKind::NoDataRecord);
+}
+
+// Anything but a HEX file under the firmware's name.
+TEST_F(E2e, FirmwareOfGarbage)
+{
+    std::string garbage(4096, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : garbage) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    garbage[0] = 'P';
+    storeText(kFirmware, garbage);
+    expectRefused(runOneUpdate(), FirmwareProblemKind::TextOutsideRecord);
+}
+
+// The 128 KiB firmware and a unit of 64 KiB: the upper half would never be written.
+TEST_F(E2e, FirmwareLargerThanTheUnit)
+{
+    const UpdateRun run = runOneUpdate();
+    expectRefused(run, FirmwareProblemKind::DataBeyondRange, 256);
+    EXPECT_EQ(run.of(Kind::FirmwareRefused).at(0).problem.address, 0x10000);
+}
+
+TEST_F(E2e, FirmwareWithALinearAddress)
+{
+    storeText(kFirmware, ":020000040001F9\r\n" + storedText(kFirmware));
+    expectRefused(runOneUpdate(), FirmwareProblemKind::LinearAddress);
+}
+
+// The same firmware for a 64 KiB unit, with 0xFF padding where the 128 KiB one has data:
+// updated, the unit holding the sample image's first 64 KiB.
+TEST_F(E2e, FirmwarePaddedBeyondTheUnit)
+{
+    std::vector<std::uint8_t> image = sampleImage(kFirmware);
+    std::fill(image.begin() + 0x10000, image.begin() + kFirmwareEnd, 0xFF);
+    storeText(kFirmware, hexText(image, kFirmwareEnd, 32, [](std::size_t a) { return a < 0x10000 ? 0u : 0x1000u; },
+                                 false));
+    expectSuccess(runOneUpdate(), 256);
+}
+
+// Segment records whose base is not a multiple of 64 KiB, and a record that crosses 64 KiB:
+// the same image as the sample's.
+TEST_F(E2e, FirmwareWithSegmentsAcross64KiB)
+{
+    const std::vector<std::uint8_t> image = sampleImage(kFirmware);
+    const std::string text =
+        hexText(image, kFirmwareEnd, 24, [](std::size_t a) { return a < 0xF000 ? 0u : 0x0F00u; }, true);
+    ASSERT_NE(text.find(":180FF000"), std::string::npos);   // 0x0F000 + 0x0FF0 crosses 0x10000
+    storeText(kFirmware, text);
+    expectSuccess(runOneUpdate());
+}
+
+// Files put one after another: data after an end-of-file record still counts, and one such
+// record anywhere is enough.
+TEST_F(E2e, RecordsAfterTheEndOfFileRecord)
+{
+    std::string text = storedText(kSmallFirmware);
+    const std::string endOfFile = ":00000001FF\r\n";
+    ASSERT_TRUE(text.ends_with(endOfFile));
+    text.erase(text.size() - endOfFile.size());
+    text.insert(middleRecord(text), endOfFile);
+    storeText(kSmallFirmware, text);
+    expectSuccess(runOneUpdate(), 128);
+}
+
+// Many tools write an extended linear address of 0 first: it changes nothing.
+TEST_F(E2e, FirmwareWithALinearAddressOfZero)
+{
+    storeText(kSmallFirmware, ":020000040000FA\r\n" + storedText(kSmallFirmware));
+    expectSuccess(runOneUpdate(), 128);
+}
+
 // ---- second step: the unit's memory against the firmware image ----
 
 TEST(Memory, EqualsFirmwareImage)
@@ -511,11 +752,18 @@ TEST(Memory, EqualsFirmwareImage)
     ASSERT_TRUE(loadDeviceList(list, dataPaths.deviceListPath));
     int index = 0;
     ASSERT_TRUE(list.findBySerial(serial, index));
-    std::string firmwarePath;
-    ASSERT_TRUE(formDataPath(list.entry(index).firmwareFile, firmwarePath));
+    // The sample data set's firmware file, not the case's copy, which the case may have
+    // rewritten: a rewritten file must still give the sample's image. A case that only renamed
+    // the file (the name in the list differs from the sample's) reads its own copy.
+    const char* sampleDir = std::getenv("VF_E2E_SAMPLE_DIR");
+    ASSERT_NE(sampleDir, nullptr);
+    std::string firmwarePath = (fs::path(sampleDir) / list.entry(index).firmwareFile).string();
+    if (!fs::exists(firmwarePath)) {
+        ASSERT_TRUE(formFirmwarePath(list.entry(index).firmwareFile, firmwarePath));
+    }
     const std::optional<DataBuffer> firmware = loadDataFile(firmwarePath);
     ASSERT_TRUE(firmware.has_value());
-    loadFirmwareImage(*firmware);
+    ASSERT_FALSE(loadFirmwareImage(*firmware).problem.found());
 
     const std::vector<std::uint8_t> memory = readFile(memoryFile);
     ASSERT_FALSE(memory.empty());

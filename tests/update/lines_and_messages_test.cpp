@@ -199,6 +199,32 @@ TEST(Messages, LanguageSwitchSelectsMessagesAndConnectingWord)
     EXPECT_STREQ(connectWord(), "for   ");
 }
 
+// The line that names a refused firmware file's problem: where first (only what applies),
+// then what, in the language asked for; German letters as Windows-1252 bytes.
+TEST(Messages, FirmwareProblemLine)
+{
+    const FirmwareProblem checksum{FirmwareProblemKind::ChecksumMismatch, 12, 14, 0x10020};
+    EXPECT_EQ(firmwareProblemText(checksum, kLanguageEnglish),
+              "line 14, record 12, address 0x10020: the record's checksum does not match its bytes");
+    EXPECT_EQ(firmwareProblemText(checksum, kLanguageGerman),
+              "Zeile 14, Datensatz 12, Adresse 0x10020: die Pr\xFC" "fsumme des Datensatzes passt nicht zu seinen Bytes");
+    EXPECT_EQ(firmwareProblemText(FirmwareProblem{FirmwareProblemKind::NoEndOfFileRecord, 0, 1985, -1}, kLanguageEnglish),
+              "after line 1985: no end-of-file record: the file is cut short");
+    EXPECT_EQ(firmwareProblemText(FirmwareProblem{FirmwareProblemKind::NoDataRecord, 0, 0, -1}, kLanguageGerman),
+              "die Datei enth\xE4" "lt keine Daten");
+    EXPECT_EQ(firmwareProblemText(FirmwareProblem{FirmwareProblemKind::TextOutsideRecord, 0, 3, -1}, kLanguageEnglish),
+              "line 3: text that is not a record");
+    EXPECT_EQ(firmwareProblemText(FirmwareProblem{FirmwareProblemKind::DataBeyondRange, 2, 2, 0x20}, kLanguageEnglish),
+              "line 2, record 2, address 0x00020: data beyond the end of the unit's memory");
+    // Every kind has words of its own in both languages.
+    for (int kind = 1; kind <= static_cast<int>(FirmwareProblemKind::DataBeyondRange); ++kind) {
+        const FirmwareProblem problem{static_cast<FirmwareProblemKind>(kind), 0, 0, -1};
+        EXPECT_NE(firmwareProblemText(problem, kLanguageEnglish), "unknown problem") << kind;
+        EXPECT_NE(firmwareProblemText(problem, kLanguageGerman), "unbekanntes Problem") << kind;
+        EXPECT_NE(firmwareProblemName(problem.kind), "unknown") << kind;
+    }
+}
+
 TEST(Messages, PictureChoice)
 {
     for (int code = 1; code <= 18; ++code) {

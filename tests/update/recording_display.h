@@ -18,13 +18,15 @@
 #include "update/shared_state.h"
 
 struct DisplayEvent {
-    enum class Kind { Lines, Maximum, Value, Buttons, Result };
+    enum class Kind { Lines, Maximum, Value, Buttons, Result, FirmwareRefused };
     Kind kind;
     double number = 0.0;   // maximum, value, buttons active (0/1), or the result code
     std::string deviceLine;
     std::string versionLine;
     std::uint8_t busyAtCall = 0;
     std::uint8_t startRequestedAtCall = 0;
+    std::string firmwareFile;   // FirmwareRefused only
+    FirmwareProblem problem;
 };
 
 class RecordingDisplay final : public UpdateDisplay {
@@ -43,6 +45,13 @@ public:
     void setProgressValue(double value) override { record(make(DisplayEvent::Kind::Value, value)); }
     void setButtonsActive(bool active) override { record(make(DisplayEvent::Kind::Buttons, active ? 1 : 0)); }
     void resultStored(std::uint8_t code) override { record(make(DisplayEvent::Kind::Result, code)); }
+    void firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem) override
+    {
+        DisplayEvent event = make(DisplayEvent::Kind::FirmwareRefused, 0.0);
+        event.firmwareFile = firmwareFile;
+        event.problem = problem;
+        record(event);
+    }
 
     std::vector<DisplayEvent> events() const
     {
@@ -94,7 +103,7 @@ public:
 private:
     static DisplayEvent make(DisplayEvent::Kind kind, double number)
     {
-        DisplayEvent event{kind, number, {}, {}, busy.load(), startRequested.load()};
+        DisplayEvent event{kind, number, {}, {}, busy.load(), startRequested.load(), {}, {}};
         return event;
     }
     void record(const DisplayEvent& event)

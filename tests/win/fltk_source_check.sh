@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows configure without an FLTK source: it goes on without the window and says in one
-# line what to provide; under CI (CI=true) it fails instead; a folder that is no FLTK source
-# is refused. Each case configures a fresh MinGW build folder (tests and tools off).
+# line what to provide; under CI (CI=true) it fails instead; a folder that is no FLTK source,
+# or an FLTK older than 1.4, is refused. Each case configures a fresh MinGW build folder
+# (tests and tools off).
 # usage: fltk_source_check.sh SOURCE_DIR
 set -u
 src=$1
@@ -37,3 +38,13 @@ if CI= configure wrong -DVF_FLTK_SOURCE="$work/not-fltk"; then
 fi
 says wrong "not-fltk is not an FLTK source" || { cat "$work/wrong.out"; fail "no reason given"; }
 echo "PASS: a folder that is no FLTK source is refused"
+
+# An FLTK 1.3 tree (its version header is all that is read before the build would start).
+mkdir -p "$work/fltk-1.3/FL"
+touch "$work/fltk-1.3/FL/Fl.H" "$work/fltk-1.3/CMakeLists.txt"
+printf '#define FL_MAJOR_VERSION 1\n#define FL_MINOR_VERSION\t3\n' >"$work/fltk-1.3/FL/Enumerations.H"
+if CI= configure old -DVF_FLTK_SOURCE="$work/fltk-1.3"; then
+  fail "configure accepted an FLTK 1.3 source"
+fi
+says old "is FLTK 1.3; the build needs FLTK 1.4 or later" || { cat "$work/old.out"; fail "no reason given for 1.3"; }
+echo "PASS: an FLTK 1.3 source is refused"

@@ -1,8 +1,10 @@
 // The Windows serial port and registry reading, run under Wine (or on Windows): opening
-// failures and the closed port, and readPortName over keys the test writes under
-// HKEY_CURRENT_USER. The FTDIBUS walk itself is tested with .reg files by wine-tests.sh.
+// failures and the closed port, the short-write decision and the fallback pause, and
+// readPortName over keys the test writes under HKEY_CURRENT_USER. The FTDIBUS walk itself
+// is tested with .reg files by wine-tests.sh.
 #include "link/discovery_win32.h"
 #include "link/serial.h"
+#include "link/serial_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,6 +49,25 @@ TEST(SerialWin32, NameWithZeroByteIsRefused) {
     EXPECT_FALSE(portIsOpen());
 }
 
+// The null device opens like a port but takes no serial time limits: without them a read
+// could wait for ever, so it is not used, and the attempt ends as a failed open does.
+TEST(SerialWin32, PortWithoutTimeLimitsIsNotUsed) {
+    HANDLE device = CreateFileA("\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+    COMMTIMEOUTS limits{};
+    limits.ReadTotalTimeoutConstant = static_cast<DWORD>(kReadTotalTimeoutMs);
+    const bool limitsTaken = SetCommTimeouts(device, &limits) != FALSE;
+    CloseHandle(device);
+    ASSERT_FALSE(limitsTaken) << "the null device took time limits: this test needs another device";
+
+    EXPECT_FALSE(portOpen(0, "NUL", kPortByName));
+    EXPECT_FALSE(portIsOpen());
+    EXPECT_FALSE(portLastErrorText().empty());
+    // A later open is not hindered by it.
+    EXPECT_FALSE(portOpen(0, "VFNOSUCHPORT", kPortByName));
+    EXPECT_FALSE(portIsOpen());
+}
+
 TEST(SerialWin32, ClosedPortRefusesReadAndWrite) {
     portClose();
     std::array<std::uint8_t, 5> buffer{1, 2, 3, 4, 5};
@@ -54,6 +76,57 @@ TEST(SerialWin32, ClosedPortRefusesReadAndWrite) {
     EXPECT_FALSE(portWrite(buffer));
     portClose();
     EXPECT_FALSE(portIsOpen());
+}
+
+TEST(SerialWin32, WriteCutShortByTheTimeLimitIsAFailedWrite) {
+    EXPECT_TRUE(wholeWriteDone(TRUE, 260, 260));
+    EXPECT_TRUE(wholeWriteDone(TRUE, 0, 0));
+    EXPECT_FALSE(wholeWriteDone(TRUE, 259, 260));   // WriteFile succeeds when the limit runs out
+    EXPECT_FALSE(wholeWriteDone(TRUE, 0, 5));
+    EXPECT_FALSE(wholeWriteDone(FALSE, 260, 260));
+    EXPECT_FALSE(wholeWriteDone(FALSE, 0, 5));
+}
+
+// Stand-ins for Sleep: one that returns at once and one that ends halfway, as Sleep may
+// end at a tick of the system timer before its time.
+int sleepCalls = 0;
+VOID WINAPI sleepNotAtAll(DWORD) { ++sleepCalls; }
+VOID WINAPI sleepHalf(DWORD milliseconds) {
+    ++sleepCalls;
+    Sleep(milliseconds / 2);
+}
+
+double secondsOf(LONGLONG counts) {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counts) / static_cast<double>(frequency.QuadPart);
+}
+
+TEST(PauseByCounter, NeverEndsBeforeItsTimeHoweverEarlySleepReturns) {
+    const std::pair<const char*, SleepFunction> sleeps[] = {
+        {"Sleep", &Sleep}, {"no sleep", &sleepNotAtAll}, {"half sleep", &sleepHalf}};
+    for (const auto& [name, sleep] : sleeps) {
+        for (int milliseconds : {1, 5, 16, 40}) {
+            sleepCalls = 0;
+            LARGE_INTEGER start{};
+            LARGE_INTEGER end{};
+            QueryPerformanceCounter(&start);
+            pauseByCounter(milliseconds, sleep);
+            QueryPerformanceCounter(&end);
+            EXPECT_GE(secondsOf(end.QuadPart - start.QuadPart), milliseconds / 1000.0)
+                << name << ", " << milliseconds << " ms";
+            if (sleep != &Sleep) {
+                EXPECT_GT(sleepCalls, 0) << name << ": the pause must sleep, not only spin";
+            }
+        }
+    }
+}
+
+TEST(PauseByCounter, NothingToWaitReturnsAtOnce) {
+    sleepCalls = 0;
+    pauseByCounter(0, &sleepNotAtAll);
+    pauseByCounter(-5, &sleepNotAtAll);
+    EXPECT_EQ(sleepCalls, 0);
 }
 
 // A key under HKEY_CURRENT_USER\Software that the test owns and deletes at the end.

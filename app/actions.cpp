@@ -27,8 +27,11 @@ bool safetyTextLoaded = false;
 
 void requestUpdate(Fl_Widget*, void*)
 {
-    if (busy.load() == 0)
+    if (busy.load() == 0) {
+        // From here until the update has ended, a signal stops it between frames at most.
+        guardUpdate();
         startRequested.store(1);
+    }
 }
 
 void requestExit(Fl_Widget*, void*)
@@ -47,7 +50,7 @@ void closeMainWindow(Fl_Widget*, void*)
     endProgram();
 }
 
-void endProgram()
+void endProgram(int exitStatus)
 {
     // The worker is stopped and joined first, so it is never inside the lists cleared here.
     stopWorker();
@@ -56,7 +59,7 @@ void endProgram()
     portClose();
     deviceList.clear();
     portList.clear();
-    std::exit(0);
+    std::exit(exitStatus);
 }
 
 void closeResult(Fl_Widget*, void*)

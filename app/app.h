@@ -103,5 +103,12 @@ void closeHelp(Fl_Widget*, void*);
 void acceptSafetyInstructions(Fl_Widget*, void*);
 void declineSafetyInstructions(Fl_Widget*, void*);
 
-// Ends the process in an orderly way: stops the worker, empties the lists, exit status 0.
-[[noreturn]] void endProgram();
+// Ends the process in an orderly way: stops the worker, closes the port, empties the lists,
+// with exitStatus (0: the user ended it).
+[[noreturn]] void endProgram(int exitStatus = 0);
+
+// Signals during an update (update_guard.cpp): guardUpdate before an update is requested;
+// watchUpdateSignals, a repeating timer, takes them and ends the program after a stop.
+void guardUpdate();
+void watchUpdateSignals(void*);
+inline constexpr double kFirstSignalWatchDelayS = 0.1;

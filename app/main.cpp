@@ -9,6 +9,7 @@
 #include "files/std_streams.h"
 #include "link/discovery.h"
 #include "update/display.h"
+#include "update/interrupts.h"
 #include "update/shared_state.h"
 #include "update/worker.h"
 
@@ -58,7 +59,8 @@ int main(int, char**)
     // standard stream's number must not go to one of them, or what the toolkit and the
     // libraries print would reach it.
     ensureStandardStreamsOpen();
-    ignoreBrokenPipes();
+    // Also makes a reader that goes away cost only the failed write (SIGPIPE ignored).
+    installInterruptHandlers();
     // The worker hands its changes over with Fl::awake, which needs the lock taken once.
     Fl::lock();
 
@@ -79,6 +81,7 @@ int main(int, char**)
     setUpdateDisplay(&display);
 
     Fl::add_timeout(kFirstPollDelayS, pollResult);
+    Fl::add_timeout(kFirstSignalWatchDelayS, watchUpdateSignals);
     std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerStartPauseMs));
 
     if (!startWorker()) {

@@ -1,8 +1,7 @@
-// The child processes of --all on Linux and other POSIX systems: fork and exec with a pipe,
-// poll() over the pipes, waitpid() without blocking.
+// The child processes of --all on Linux and other POSIX systems: fork and exec with a pipe
+// for the events, poll() over the pipes, waitpid() without blocking.
 #include "cli/child_process.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -16,18 +15,17 @@ constexpr int kExitSignalBase = 128;
 constexpr int kExecFailed = 127;
 constexpr std::size_t kReadChunkBytes = 4096;
 
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int)
-{
-    interrupted.store(true);
-}
-
 void noteExit(ChildProcess& child, int status)
 {
     child.exited = true;
     if (WIFEXITED(status)) child.exitStatus = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) child.exitStatus = kExitSignalBase + WTERMSIG(status);
+}
+
+void closeEvents(ChildProcess& child)
+{
+    ::close(static_cast<int>(child.events));
+    child.events = -1;
 }
 
 }  // namespace
@@ -44,42 +42,67 @@ std::string ownProgramPath(const char* argv0)
     return argv0 != nullptr ? argv0 : "varnoflex-cli";
 }
 
+void prepareForChildren()
+{
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    sigaction(SIGCHLD, &defaults, nullptr);
+}
+
 bool startChild(const std::string& program, const std::vector<std::string>& arguments, ChildProcess& child)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+    const int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nullFd < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return false;
+    }
     std::vector<std::string> argvText;
     argvText.push_back(program);
     argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+    argvText.push_back("--event-fd");
+    argvText.push_back(std::to_string(pipeFds[1]));
     std::vector<char*> argv;
     for (std::string& text : argvText) argv.push_back(text.data());
     argv.push_back(nullptr);
 
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return false;
-    }
     if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        const int nullFd = ::open("/dev/null", O_RDONLY);
-        if (nullFd >= 0) ::dup2(nullFd, STDIN_FILENO);
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::dup2(pipeFds[1], STDERR_FILENO);
+        // Only async-signal-safe calls between fork and exec. A process group of its own:
+        // the terminal's signals go to the parent only. Every descriptor this process has is
+        // close-on-exec; the child keeps its standard streams (the null device) and the
+        // write end of its own pipe.
+        ::setpgid(0, 0);
+        ::dup2(nullFd, STDIN_FILENO);
+        ::dup2(nullFd, STDOUT_FILENO);
+        ::dup2(nullFd, STDERR_FILENO);
+        ::fcntl(pipeFds[1], F_SETFD, 0);
         struct sigaction defaults {};
         defaults.sa_handler = SIG_DFL;
-        sigaction(SIGINT, &defaults, nullptr);
-        sigaction(SIGTERM, &defaults, nullptr);
-        sigaction(SIGHUP, &defaults, nullptr);   // an ignored signal would stay ignored past exec
+        sigemptyset(&defaults.sa_mask);
+        // An ignored signal would stay ignored past exec.
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE}) sigaction(signalNumber, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execv(program.c_str(), argv.data());
         _exit(kExecFailed);
     }
+    ::close(nullFd);
     ::close(pipeFds[1]);
+    if (pid < 0) {
+        ::close(pipeFds[0]);
+        return false;
+    }
+    ::setpgid(pid, pid);   // as the child does itself: whichever runs first
     ::fcntl(pipeFds[0], F_SETFL, ::fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
     child.id = pid;
-    child.outputFd = pipeFds[0];
+    child.events = pipeFds[0];
     child.exited = false;
+    child.exitStatus.reset();
     return true;
 }
 
@@ -88,15 +111,15 @@ void serviceChildren(std::span<ChildProcess* const> children, int timeoutMs)
     std::vector<pollfd> pollFds;
     std::vector<ChildProcess*> owners;
     for (ChildProcess* child : children) {
-        if (child->outputFd >= 0) {
-            pollFds.push_back(pollfd{child->outputFd, POLLIN, 0});
+        if (child->events >= 0) {
+            pollFds.push_back(pollfd{static_cast<int>(child->events), POLLIN, 0});
             owners.push_back(child);
         }
     }
     bool anyRunning = false;
     for (const ChildProcess* child : children) anyRunning = anyRunning || !child->exited;
     if (!pollFds.empty()) {
-        ::poll(pollFds.data(), pollFds.size(), timeoutMs);   // EINTR (Ctrl-C) just ends the wait
+        ::poll(pollFds.data(), pollFds.size(), timeoutMs);   // EINTR (a signal) just ends the wait
     } else if (anyRunning) {
         ::usleep(static_cast<useconds_t>(timeoutMs) * 1000);
     }
@@ -105,15 +128,14 @@ void serviceChildren(std::span<ChildProcess* const> children, int timeoutMs)
         ChildProcess& child = *owners[i];
         char buffer[kReadChunkBytes];
         for (;;) {
-            const ssize_t n = ::read(child.outputFd, buffer, sizeof buffer);
+            const ssize_t n = ::read(static_cast<int>(child.events), buffer, sizeof buffer);
             if (n > 0) {
-                child.output.append(buffer, static_cast<std::size_t>(n));
+                child.pending.append(buffer, static_cast<std::size_t>(n));
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            ::close(child.outputFd);   // end of output: the child and all it started are gone
-            child.outputFd = -1;
+            closeEvents(child);   // end of the pipe: the child has gone
             break;
         }
     }
@@ -122,31 +144,19 @@ void serviceChildren(std::span<ChildProcess* const> children, int timeoutMs)
         if (child.exited || child.id <= 0) continue;
         int status = 0;
         const pid_t done = ::waitpid(static_cast<pid_t>(child.id), &status, WNOHANG);
-        if (done == static_cast<pid_t>(child.id)) noteExit(child, status);
+        if (done == static_cast<pid_t>(child.id)) {
+            noteExit(child, status);
+        } else if (done < 0 && errno == ECHILD) {
+            // Reaped by someone else (SIGCHLD ignored after all): it has ended, how is unknown.
+            child.exited = true;
+            child.exitStatus.reset();
+        }
     }
 }
 
 void stopChild(const ChildProcess& child)
 {
-    if (!child.exited && child.id > 0) ::kill(static_cast<pid_t>(child.id), SIGTERM);
-}
-
-void catchInterrupt()
-{
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A terminal that goes away stops no unit: the children finish their updates, and this
-    // process stays to collect their results and write the report.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGHUP, &ignore, nullptr);
-}
-
-bool interruptRequested()
-{
-    return interrupted.load();
+    if (child.exited || child.id <= 0) return;
+    const auto pid = static_cast<pid_t>(child.id);
+    if (::kill(-pid, SIGTERM) != 0) ::kill(pid, SIGTERM);
 }

@@ -24,7 +24,8 @@ bool splitInlineValue(std::string_view argument, std::string_view& name, std::st
     return true;
 }
 
-// FTDI converter serials are eight letters and digits.
+}  // namespace
+
 bool isConverterSerial(std::string_view text)
 {
     if (text.size() != kSerialLength) return false;
@@ -34,6 +35,8 @@ bool isConverterSerial(std::string_view text)
     }
     return true;
 }
+
+namespace {
 
 // 1 to 255 in decimal digits.
 bool parseLatencyTimer(std::string_view text, int& milliseconds)
@@ -50,19 +53,20 @@ bool parseLatencyTimer(std::string_view text, int& milliseconds)
 
 }  // namespace
 
-bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error)
+bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options, std::string& error)
 {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i] != nullptr ? arguments[i] : "";
+        const std::string_view argument = arguments[i];
         std::string_view name;
         std::string_view value;
         const bool hasInlineValue = splitInlineValue(argument, name, value);
 
         const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language" ||
                                 name == "--serial" || name == "--json" || name == "--trace" ||
+                                name == "--event-fd" || name == "--stop-event" ||
                                 name == "--set-latency-timer";
         if (takesValue && !hasInlineValue) {
-            if (i + 1 >= arguments.size() || arguments[i + 1] == nullptr) {
+            if (i + 1 >= arguments.size()) {
                 error = "option " + std::string(name) + " needs a value";
                 return false;
             }
@@ -106,6 +110,12 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
                 return false;
             }
             options.setLatencyTimerMs = milliseconds;
+        } else if (name == "--event-fd" || name == "--stop-event") {
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) {
+                error = "option " + std::string(name) + " takes a number, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            (name == "--event-fd" ? options.eventFd : options.stopEvent) = std::string(value);
         } else if (name == "--all") {
             options.all = true;
         } else if (name == "-y" || name == "--accept-safety") {
@@ -124,6 +134,10 @@ bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options
     }
     if (options.all && options.serial) {
         error = "--all and --serial exclude each other";
+        return false;
+    }
+    if (options.all && (options.eventFd || options.stopEvent)) {
+        error = "--all sends no events of its own (--event-fd and --stop-event are for one unit)";
         return false;
     }
     if (options.traceFile && *options.traceFile == "-") {
@@ -164,6 +178,11 @@ const char* cliUsageText()
         "                        Windows, as administrator: set the latency timer of the device\n"
         "                        list's converters to MS (1 to 255; 1 makes the update fastest);\n"
         "                        the FTDI driver takes it when the converter is plugged in again\n"
+        "      --event-fd N      write the update's events, one JSON object a line, to the\n"
+        "                        inherited descriptor (Windows: handle) N; the machine interface\n"
+        "                        of --all's child processes (see the man page)\n"
+        "      --stop-event N    Windows: stop the update as on Ctrl-Break once the inherited\n"
+        "                        event N is set (how --all stops its child processes)\n"
         "  -h, --help            show this help\n"
         "      --version         show the version\n"
         "\n"
@@ -188,11 +207,14 @@ const char* cliUsageText()
         "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
         "  66  data directory or safety instructions not readable\n"
         "  70  internal error (the worker thread could not be started)\n"
+        "  73  the --json report or the --trace file cannot be made or completely written\n"
+        "      (when it cannot be made, nothing is sent to any unit)\n"
         "  74  --set-latency-timer: the registry could not be written\n"
+        "  75  --all: two converters carry the same serial; neither is updated\n"
         "  77  --set-latency-timer: administrator rights needed\n"
         " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns)\n"
         " 143  update stopped by SIGTERM\n"
         "      --all: 0 when every unit finished, else the status of the first unit in converter\n"
-        "      order that did not; 130 when interrupted (Ctrl-C)\n"
+        "      order that did not; 130 or 143 when stopped (Ctrl-C twice, SIGTERM)\n"
         "Other result codes (1 to 22) end the program with their own number.\n";
 }

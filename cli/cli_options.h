@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 struct CliOptions {
     std::optional<std::string> dataDir;   // -d DIR, --data-dir DIR
@@ -14,6 +15,8 @@ struct CliOptions {
     bool all = false;                     // --all: every listed converter, one child each
     std::optional<std::string> jsonFile;  // --json FILE ("-": standard output)
     std::optional<std::string> traceFile; // --trace FILE
+    std::optional<std::string> eventFd;   // --event-fd N: events to inherited descriptor N
+    std::optional<std::string> stopEvent; // --stop-event N (Windows): inherited event, set = stop
     std::optional<int> setLatencyTimerMs; // --set-latency-timer MS (Windows, administrators)
     bool help = false;                    // -h, --help
     bool version = false;                 // --version
@@ -21,7 +24,10 @@ struct CliOptions {
 
 // Parses the arguments after the program name. On a bad command line returns false and sets
 // error to a one-line description.
-bool parseCliOptions(std::span<const char* const> arguments, CliOptions& options, std::string& error);
+bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options, std::string& error);
+
+// FTDI converter serials are eight letters and digits.
+bool isConverterSerial(std::string_view text);
 
 // The text of --help.
 const char* cliUsageText();

@@ -28,12 +28,10 @@ const CliTexts kEnglish = {
     .listFor = " for ",
     .listFirmware = ", firmware ",
     .listNotInList = "  not in the device list",
+    .listNotConnected = " (not connected)",
     .listNone = "No FTDI converter 0403:6001 found.",
     .listNoDriver = "The FTDI converters cannot be listed (is the FTDI driver installed?).",
     .listNoDeviceList = "The device list cannot be read:",
-    .stopWarning = "Stopping now leaves the unit without working firmware until the next "
-                   "update. Press Ctrl-C again within 5 seconds to stop.",
-    .stopped = "update stopped: the unit has no working firmware until the next update",
     .portProblem = "last error of the serial port:",
     .serialNotListed = "no device list entry names the converter",
     .allWaiting = "identifying",
@@ -44,11 +42,23 @@ const CliTexts kEnglish = {
                              "Start download again !",
     .allInterruptedNotWriting = "update interrupted before writing; the unit's memory is unchanged.",
     .allCannotStart = "cannot start the update process for converter",
+    .allNotConnected = "not connected",
+    .allDuplicate = "not updated: serial not unique",
+    .allDuplicateNote = "More than one converter carries the serial %s; they cannot be told apart, "
+                        "so none of them is updated.",
+    .allStatusUnknown = "ended, exit status unknown",
+    .allStopWarning = "Stopping now leaves the units being written without working firmware until "
+                      "the next update. Press Ctrl-C again within 5 seconds to stop them all.",
+    .allNoneConnected = "No converter named in the device list is connected.",
+    .memoryUnchanged = "unchanged",
+    .memoryPartlyWritten = "partly written",
+    .memoryWrittenAndVerified = "written and verified",
     .headSerial = "Serial",
     .headPort = "Port",
     .headModel = "Model",
     .headVersion = "Version",
     .headResult = "Result",
+    .headMemory = "Memory",
 };
 
 const CliTexts kGerman = {
@@ -70,15 +80,11 @@ const CliTexts kGerman = {
     .listFor = " für ",
     .listFirmware = ", Firmware ",
     .listNotInList = "  nicht in der Geräteliste",
+    .listNotConnected = " (nicht angeschlossen)",
     .listNone = "Kein FTDI-Wandler 0403:6001 gefunden.",
     .listNoDriver = "Die FTDI-Wandler können nicht aufgelistet werden (ist der FTDI-Treiber "
                     "installiert?).",
     .listNoDeviceList = "Die Geräteliste kann nicht gelesen werden:",
-    .stopWarning = "Ein Abbruch jetzt lässt das Gerät bis zur nächsten Aktualisierung ohne "
-                   "funktionierende Firmware. Zum Abbrechen innerhalb von 5 Sekunden erneut "
-                   "Strg-C drücken.",
-    .stopped = "Aktualisierung abgebrochen: das Gerät hat bis zur nächsten Aktualisierung "
-               "keine funktionierende Firmware",
     .portProblem = "letzter Fehler der seriellen Schnittstelle:",
     .serialNotListed = "kein Eintrag der Geräteliste nennt den Wandler",
     .allWaiting = "Erkennung",
@@ -90,11 +96,24 @@ const CliTexts kGerman = {
     .allInterruptedNotWriting = "Aktualisierung vor dem Schreiben unterbrochen; der Speicher des "
                                 "Geräts ist unverändert.",
     .allCannotStart = "der Aktualisierungsprozess kann nicht gestartet werden für Wandler",
+    .allNotConnected = "nicht angeschlossen",
+    .allDuplicate = "nicht aktualisiert: Seriennummer mehrfach",
+    .allDuplicateNote = "Mehr als ein Wandler trägt die Seriennummer %s; sie sind nicht zu "
+                        "unterscheiden, daher wird keiner von ihnen aktualisiert.",
+    .allStatusUnknown = "beendet, Rückgabewert unbekannt",
+    .allStopWarning = "Ein Abbruch jetzt lässt die Geräte, die gerade beschrieben werden, bis zur "
+                      "nächsten Aktualisierung ohne funktionierende Firmware. Zum Abbrechen aller "
+                      "innerhalb von 5 Sekunden erneut Strg-C drücken.",
+    .allNoneConnected = "Kein Wandler, den die Geräteliste nennt, ist angeschlossen.",
+    .memoryUnchanged = "unverändert",
+    .memoryPartlyWritten = "teilweise beschrieben",
+    .memoryWrittenAndVerified = "beschrieben und geprüft",
     .headSerial = "Seriennummer",
     .headPort = "Schnittstelle",
     .headModel = "Modell",
     .headVersion = "Version",
     .headResult = "Ergebnis",
+    .headMemory = "Speicher",
 };
 
 }  // namespace

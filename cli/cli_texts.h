@@ -2,6 +2,8 @@
 // the choice of language. The messages of the result codes come from update/result_codes.h.
 #pragma once
 
+#include "update/stop_decision.h"   // kExitInterrupted 130, kExitTerminated 143
+
 #include <string_view>
 
 // Exit statuses of varnoflex-cli besides the final result code of the update (1 to 22).
@@ -10,8 +12,8 @@ inline constexpr int kExitUsage = 64;            // unknown option or bad argume
 inline constexpr int kExitNotAccepted = 65;      // safety instructions declined or not asked
 inline constexpr int kExitNoSafetyText = 66;     // data directory or safety text not readable
 inline constexpr int kExitInternal = 70;         // the worker thread could not be started
-inline constexpr int kExitInterrupted = 130;     // update stopped by Ctrl-C (128 + SIGINT)
-inline constexpr int kExitTerminated = 143;      // update stopped by SIGTERM (128 + SIGTERM)
+inline constexpr int kExitReportNotWritten = 73; // --json or --trace cannot be made or written
+inline constexpr int kExitDuplicateSerial = 75;  // --all: converters sharing a serial, not updated
 
 struct CliTexts {
     std::string_view acceptQuestion;   // the safety window's question
@@ -31,11 +33,10 @@ struct CliTexts {
     std::string_view listFor;
     std::string_view listFirmware;
     std::string_view listNotInList;
+    std::string_view listNotConnected;   // after the port of a converter that is not plugged in
     std::string_view listNone;
     std::string_view listNoDriver;
     std::string_view listNoDeviceList;
-    std::string_view stopWarning;      // after the first Ctrl-C of an update
-    std::string_view stopped;          // after an update was stopped
     std::string_view portProblem;      // followed by the port's last error, after "no unit"
     std::string_view serialNotListed;     // followed by the serial
     std::string_view allWaiting;          // a unit whose child has not reported progress yet
@@ -45,11 +46,21 @@ struct CliTexts {
     std::string_view allInterruptedWriting;     // after "SERIAL at PORT: "
     std::string_view allInterruptedNotWriting;
     std::string_view allCannotStart;      // a child process cannot be started
+    std::string_view allNotConnected;     // result cell of a remembered converter not plugged in
+    std::string_view allDuplicate;        // result cell of a converter whose serial another has
+    std::string_view allDuplicateNote;    // followed by the serial
+    std::string_view allStatusUnknown;    // result cell: the child ended unseen
+    std::string_view allStopWarning;      // after the first Ctrl-C of --all
+    std::string_view allNoneConnected;    // no listed converter is plugged in
+    std::string_view memoryUnchanged;
+    std::string_view memoryPartlyWritten;
+    std::string_view memoryWrittenAndVerified;
     std::string_view headSerial;
     std::string_view headPort;
     std::string_view headModel;
     std::string_view headVersion;
     std::string_view headResult;
+    std::string_view headMemory;
 };
 
 // lang: kLanguageEnglish or kLanguageGerman.

@@ -4,42 +4,37 @@
 // lines, every result message and the progress, and exits with the update's result code.
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
-#include "cli/interrupts.h"
+#include "cli/console.h"
+#include "cli/event_channel.h"
 #include "cli/latency_hint.h"
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
-#include "cli/update_stop.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
-#include "files/file_system.h"
 #include "files/std_streams.h"
 #include "files/texts.h"
 #include "link/discovery.h"
 #include "link/serial.h"
 #include "update/display.h"
+#include "update/interrupts.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/stop_decision.h"
 #include "update/update.h"
 #include "update/worker.h"
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
-#include <map>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#define VF_ISATTY(stream) (_isatty(_fileno(stream)) != 0)
-#else
-#include <unistd.h>
-#define VF_ISATTY(stream) (isatty(fileno(stream)) != 0)
-#endif
 
 #ifndef VF_VERSION
 #define VF_VERSION "unknown"
@@ -55,6 +50,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 void printError(std::string_view text)
 {
     std::fprintf(stderr, "%s: %.*s\n", kProgramName, static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 std::string lowerAscii(std::string text)
@@ -63,12 +59,6 @@ std::string lowerAscii(std::string text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
-}
-
-// A device list field or a name from the system, for the terminal: control bytes as marks.
-std::string shownField(std::string_view cp1252)
-{
-    return cp1252ToUtf8(markControlCharactersInLine(cp1252));
 }
 
 std::string trimmed(const std::string& text)
@@ -99,7 +89,8 @@ bool askAcceptance(const CliTexts& texts)
     }
 }
 
-// Lists the converters and the device list entries whose converterSerial each one matches.
+// Lists the converters, whether each is connected, and the device list entries whose
+// converterSerial each one matches.
 int listConverters(int lang)
 {
     const CliTexts& texts = cliTexts(lang);
@@ -117,9 +108,10 @@ int listConverters(int lang)
     for (const ConverterInfo& converter : converters) {
         const std::string port = converter.portName.empty() ? std::string(texts.listNoPort)
                                                             : shownField(converter.portName);
-        std::printf("%.*s%s%.*s%s\n", static_cast<int>(texts.listConverter.size()),
-                    texts.listConverter.data(), shownField(converter.serial).c_str(),
-                    static_cast<int>(texts.listAt.size()), texts.listAt.data(), port.c_str());
+        const bool connected = !converter.portName.empty() && converterPortPresent(converter.portName);
+        std::printf("%.*s%s%.*s%s%s\n", static_cast<int>(texts.listConverter.size()), texts.listConverter.data(),
+                    shownField(converter.serial).c_str(), static_cast<int>(texts.listAt.size()), texts.listAt.data(),
+                    port.c_str(), connected || converter.portName.empty() ? "" : std::string(texts.listNotConnected).c_str());
         if (!listLoaded) continue;
         bool matched = false;
         for (int i = 0; i < devices.entryCount(); ++i) {
@@ -157,32 +149,54 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
     }
 }
 
+// What the run writes besides the terminal: the event channel, the report and the trace,
+// each made before any unit is touched (nullptr: not asked for).
+struct RunOutputs {
+    EventChannel* channel = nullptr;
+    ReportTarget* report = nullptr;
+    ReportFile* trace = nullptr;
+};
+
+// "the update itself finished" or "... ended with 12 ERROR_WRITE_BLOCK", after a report
+// or trace could not be written.
+std::string updateItself(std::uint8_t code)
+{
+    if (code == OK_UPDATE_FINISHED) return "the update itself finished";
+    if (code == RESULT_NONE) return "the update itself ended without a result";
+    return "the update itself ended with " + std::to_string(code) + " " + resultName(code);
+}
+
+// The converter the update used, as the driver names it: the device list entry that answered,
+// else the one --serial asked for; empty when neither. After the worker has stopped.
+std::string updatedConverterSerial(const CliOptions& options)
+{
+    if (selectedEntry != nullptr) return selectedEntry->converterSerial;
+    return options.serial.value_or("");
+}
+
 // Runs the first display and one update on the worker thread; returns the exit status.
-// The port is traced and the report written when the options ask for them.
-int runUpdateOnWorker(int lang, const CliOptions& options)
+int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& outputs)
 {
     // What the converter's latency timer costs is said before the update begins.
     const std::map<std::string, int> latencyTimers =
         latencyTimerInRegistry() ? checkLatencyTimers(convertersToTry(options.serial), lang, stdout)
                                  : std::map<std::string, int>{};
-    UnitRun unitRun;
-    std::string error;
-    if (options.traceFile && !unitRun.openTrace(*options.traceFile, error)) {
-        printError("cannot write the trace " + *options.traceFile + ": " + error);
-        return kExitNoSafetyText;
-    }
-    const bool stdoutIsTerminal = VF_ISATTY(stdout);
-    const bool stderrIsTerminal = VF_ISATTY(stderr);
+    const bool stdoutIsTerminal = isTerminal(stdout);
+    const bool stderrIsTerminal = isTerminal(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+    UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
-    setUpdateDisplay(&display);
     initSharedState();
-    unitRun.start();
+    run.start();
     if (!startWorker()) {
-        setUpdateDisplay(nullptr);
+        run.stop();
         printError("cannot start the worker thread");
+        UnitRun::Outcome failed;
+        failed.exitStatus = kExitInternal;
+        failed.detail = "cannot start the worker thread";
+        run.events().sendToChannel(run.resultEvent(failed));
         return kExitInternal;
     }
 
@@ -190,14 +204,18 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     // after the first display has ended, as one thread does one thing at a time.
     safetyAccepted.store(1);
     followWorker(display, output, [] { return identifyDone.load() != 0; });
-    // From here until the port is closed, Ctrl-C, SIGTERM and SIGHUP are counted, not fatal.
+    // From here until the report is written, Ctrl-C, SIGTERM and SIGHUP are counted, not
+    // fatal (and a console close waits for the report).
     UpdateStop stop;
     setUpdateGuarded(true);
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
     followWorker(display, output, [&stop, lang] {
-        watchInterrupts(stop, lang);
+        if (watchInterrupts(stop) == UpdateStop::Action::Warn) {
+            std::fprintf(stderr, "\n%s\n", stopWarningText(lang));
+            std::fflush(stderr);
+        }
         return startRequested.load() == 0 && busy.load() == 0;
     });
 
@@ -205,36 +223,72 @@ int runUpdateOnWorker(int lang, const CliOptions& options)
     // A failed verify pass leaves the port open for the next identification; the process
     // ends here, so close it properly (exclusive mode off) for whoever opens it next.
     portClose();
-    setUpdateGuarded(false);
+    run.stop();
     for (const DisplayEvent& event : display.takeEvents()) output.show(event);
     output.finish();
-    setUpdateDisplay(nullptr);
 
-    const std::uint8_t code = output.finalCode();
-    int exitStatus = code == OK_UPDATE_FINISHED ? kExitSuccess : code;
-    if (stop.stopped() && code != OK_UPDATE_FINISHED) {
+    UnitRun::Outcome outcome;
+    outcome.finalCode = output.finalCode();
+    outcome.exitStatus = outcome.finalCode == OK_UPDATE_FINISHED ? kExitSuccess : outcome.finalCode;
+    if (stop.stopped() && outcome.finalCode != OK_UPDATE_FINISHED) {
         // A stop that came after the last verified block changed nothing: the update finished.
-        printError(cliTexts(lang).stopped);
-        exitStatus = stop.exitStatus();
-    } else if (code == RESULT_NONE) {
+        printError(stoppedText(lang));
+        outcome.exitStatus = stop.exitStatus();
+        outcome.stopped = true;
+    } else if (outcome.finalCode == RESULT_NONE) {
         printError(cliTexts(lang).noResult);
-        exitStatus = ERROR_UPDATE_EXCEPTION;
+        outcome.exitStatus = ERROR_UPDATE_EXCEPTION;
     }
     // The worker has ended: the port's last error is settled. Say why no unit answered when
     // the port itself could not be used (busy, permission denied) or stayed silent.
-    if (code == NO_DEVICE_DETECTED && !portLastErrorText().empty()) {
-        printError(std::string(cliTexts(lang).portProblem) + " " + portLastErrorText());
+    outcome.lastError = systemTextToUtf8(portLastErrorText());
+    if (outcome.finalCode == NO_DEVICE_DETECTED && !outcome.lastError.empty()) {
+        printError(std::string(cliTexts(lang).portProblem) + " " + outcome.lastError);
+        outcome.detail = std::string(cliTexts(lang).portProblem) + " " + outcome.lastError;
     }
-    UnitRecord record = unitRun.finish(output, exitStatus, options.serial.value_or(""));
-    if (const auto timer = latencyTimers.find(record.serial); timer != latencyTimers.end()) {
-        record.latencyTimerMs = timer->second;
-    } else if (exitStatus != kExitInterrupted && exitStatus != kExitTerminated) {
-        record.latencyTimerMs = checkLatencyTimerAfterUpdate(record.serial, lang, stdout);
+
+    // The converter's latency timer goes into the events, and so into the report: as read
+    // before the update (Windows), or as its driver shows it now that the port has asked for
+    // low latency (Linux; not after a stop, which is to end the program soon).
+    const std::string converter = updatedConverterSerial(options);
+    std::optional<int> latencyMs;
+    if (const auto timer = latencyTimers.find(converter); timer != latencyTimers.end()) {
+        latencyMs = timer->second;
+    } else if (!outcome.stopped) {
+        latencyMs = checkLatencyTimerAfterUpdate(converter, lang, stdout);
     }
-    if (options.jsonFile && !writeReportFile(*options.jsonFile, reportDocument({unitReport(record)}, false), error)) {
-        printError("cannot write the report " + *options.jsonFile + ": " + error);
+    if (latencyMs) run.events().send(Json{{"event", event::kLatencyTimer}, {"milliseconds", *latencyMs}});
+
+    // The trace and the report are put in place whole, or the exit status says they are not.
+    std::string error;
+    if (outputs.trace != nullptr && !outputs.trace->commit(error)) {
+        outcome.reportProblem = "cannot write the trace " + outputs.trace->path() + ": " + error;
     }
-    return exitStatus;
+    Json result = run.resultEvent(outcome);
+    run.events().record(result);
+    if (outputs.report != nullptr) {
+        UnitReportExtras extras;
+        extras.serial = options.serial.value_or("");
+        if (!run.events().state().identified() && options.serial) {
+            int index = 0;
+            if (portList.find(*options.serial, index)) extras.port = shownField(portList.entry(index).portName);
+        }
+        extras.times = run.times();
+        extras.exitStatus = outcome.exitStatus;
+        const Json document = reportDocument(Json::array({unitReportObject(run.events().state(), extras)}), false);
+        if (!outputs.report->deliver(document, error)) {
+            if (!outcome.reportProblem.empty()) outcome.reportProblem += "; ";
+            outcome.reportProblem += "cannot write the report " + outputs.report->path() + ": " + error;
+        }
+    }
+    if (!outcome.reportProblem.empty()) {
+        printError(outcome.reportProblem + "; " + updateItself(outcome.finalCode));
+        if (outcome.exitStatus == kExitSuccess) outcome.exitStatus = kExitReportNotWritten;
+        result = run.resultEvent(outcome);
+    }
+    run.events().sendToChannel(result);
+    setUpdateGuarded(false);
+    return outcome.exitStatus;
 }
 
 // --serial names a converter that no device list entry names: bad input. A list that cannot
@@ -252,13 +306,11 @@ int main(int argc, char** argv)
 {
     // Before anything is opened: no port or file may take a standard stream's place.
     ensureStandardStreamsOpen();
+    setUpConsole();
     installInterruptHandlers();
-#ifdef _WIN32
-    SetConsoleOutputCP(CP_UTF8);
-#endif
     CliOptions options;
     std::string error;
-    const std::span<const char* const> arguments(argv + 1, argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
+    const std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (!parseCliOptions(arguments, options, error)) {
         printError(error + " (try --help)");
         return kExitUsage;
@@ -272,28 +324,58 @@ int main(int argc, char** argv)
         return kExitSuccess;
     }
 
+    EventChannel channel;
+    if (options.eventFd && !channel.open(*options.eventFd, error)) {
+        printError(error);
+        return kExitUsage;
+    }
+    std::uint64_t stopEventNumber = 0;
+    if (options.stopEvent && (!parseHandleNumber(*options.stopEvent, stopEventNumber) || !watchStopEvent(stopEventNumber))) {
+        printError("--stop-event " + *options.stopEvent + " names no inherited event of this process");
+        return kExitUsage;
+    }
+    // From here an early end also tells the one reading the events why.
+    const auto endEarly = [&](int status, const std::string& message) {
+        printError(message);
+        Json result = {{"event", event::kResult}, {"code", nullptr}, {"name", nullptr}, {"exitStatus", status},
+                       {"stopped", false}, {"detail", message}};
+        if (channel.isOpen()) channel.send(jsonLine(result));
+        return status;
+    };
+
     const int lang = options.language.value_or(languageFromEnvironment());
     const CliTexts& texts = cliTexts(lang);
     setMessageLanguage(lang);
 
-    std::string dataDir;
-    if (!dataFolderPath(options.dataDir, dataDir) || !initDataPaths(dataDir)) {
-        printError(std::string(texts.dataDirUnusable) + " " + dataDir);
-        return kExitNoSafetyText;
+    std::error_code fsError;
+    std::filesystem::path dataDir = options.dataDir ? pathFromUtf8(*options.dataDir)
+                                                    : std::filesystem::current_path(fsError);
+    if (!fsError) dataDir = std::filesystem::absolute(dataDir, fsError);
+    const std::optional<std::string> dataDirText = fsError ? std::nullopt : pathForDataFiles(dataDir);
+    if (!dataDirText || !std::filesystem::is_directory(dataDir, fsError) || !initDataPaths(*dataDirText)) {
+        return endEarly(kExitNoSafetyText, std::string(texts.dataDirUnusable) + " " + pathToUtf8(dataDir));
     }
 
     if (options.list) return listConverters(lang);
     if (options.setLatencyTimerMs) return setLatencyTimerCommand(*options.setLatencyTimerMs, lang);
     if (options.serial) {
         if (serialNotInReadableList(*options.serial)) {
-            printError(std::string(texts.serialNotListed) + " " + *options.serial);
-            return kExitUsage;
+            return endEarly(kExitUsage, std::string(texts.serialNotListed) + " " + *options.serial);
         }
         restrictToConverter(*options.serial);
     }
     if (options.jsonFile && *options.jsonFile == "-" && !keepStandardOutputForReport()) {
-        printError("cannot keep the standard output for the report");
-        return kExitInternal;
+        return endEarly(kExitInternal, "cannot keep the standard output for the report");
+    }
+    // The report and the trace are made before any unit is touched: a place that cannot take
+    // them ends the run here, with nothing sent to any unit.
+    ReportTarget report;
+    if (options.jsonFile && !report.prepare(*options.jsonFile, error)) {
+        return endEarly(kExitReportNotWritten, "cannot write the report " + *options.jsonFile + ": " + error);
+    }
+    ReportFile trace;
+    if (options.traceFile && !options.all && !trace.create(*options.traceFile, error)) {
+        return endEarly(kExitReportNotWritten, "cannot write the trace " + *options.traceFile + ": " + error);
     }
 
     const std::string& safetyPath = lang == kLanguageGerman ? dataPaths.safetyPathDe : dataPaths.safetyPathEn;
@@ -301,12 +383,10 @@ int main(int argc, char** argv)
     if (!safetyText) {
         std::printf("%s\n", kBuiltInSafetyText);
         std::fflush(stdout);
-        printError(std::string(texts.safetyUnreadable) + " " + safetyPath);
-        return kExitNoSafetyText;
+        return endEarly(kExitNoSafetyText, std::string(texts.safetyUnreadable) + " " + safetyPath);
     }
-    if (!options.acceptSafety && !VF_ISATTY(stdin)) {
-        printError(texts.noTerminal);
-        return kExitNotAccepted;
+    if (!options.acceptSafety && !isTerminal(stdin)) {
+        return endEarly(kExitNotAccepted, std::string(texts.noTerminal));
     }
     std::printf("%s\n\n", cp1252ToUtf8(markControlCharacters(*safetyText)).c_str());
     std::fflush(stdout);
@@ -315,6 +395,10 @@ int main(int argc, char** argv)
         return kExitNotAccepted;
     }
 
-    if (options.all) return runAllUnits(options, lang, dataDir, argc > 0 ? argv[0] : nullptr);
-    return runUpdateOnWorker(lang, options);
+    if (options.all) return runAllUnits(options, lang, options.jsonFile ? &report : nullptr, argc > 0 ? argv[0] : nullptr);
+    RunOutputs outputs;
+    outputs.channel = channel.isOpen() ? &channel : nullptr;
+    outputs.report = options.jsonFile ? &report : nullptr;
+    outputs.trace = options.traceFile ? &trace : nullptr;
+    return runUpdateOnWorker(lang, options, outputs);
 }

@@ -1,51 +1,59 @@
-// varnoflex-cli --all: finds the listed converters, starts one child per converter, shows
-// each unit's progress on one line, then the summary table and the report.
+// varnoflex-cli --all: finds the listed converters that are connected, starts one child per
+// converter, follows each unit through the events its child sends, shows each unit's
+// progress on one line, then the summary table and the report.
 #include "cli/run_all.h"
 
 #include "cli/child_process.h"
 #include "cli/cli_texts.h"
-#include "cli/json.h"
+#include "cli/console.h"
+#include "cli/event_channel.h"
 #include "cli/latency_hint.h"
+#include "cli/unit_events.h"
 #include "cli/unit_report.h"
+#include "cli/update_events.h"
 #include "files/data_paths.h"
 #include "files/device_list.h"
 #include "files/texts.h"
 #include "link/discovery.h"
+#include "update/interrupts.h"
 #include "update/result_codes.h"
+#include "update/stop_decision.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <optional>
-#include <sstream>
 #include <string_view>
-#include <system_error>
-
-#ifdef _WIN32
-#include <io.h>
-#define VF_STDOUT_IS_TERMINAL() (_isatty(_fileno(stdout)) != 0)
-#else
-#include <unistd.h>
-#define VF_STDOUT_IS_TERMINAL() (isatty(fileno(stdout)) != 0)
-#endif
 
 namespace {
 
 constexpr int kServiceIntervalMs = 100;
+constexpr int kPercentPerPlainLine = 10;
+// After a console close Windows ends the process within 5 s: the summary and the report
+// are written by then, whatever the children have done.
+constexpr auto kCloseDeadline = std::chrono::milliseconds(3500);
 constexpr const char* kProgramName = "varnoflex-cli";
 
+enum class UnitKind {
+    Update,        // a child updates it
+    Duplicate,     // another connected converter carries its serial: not updated
+    CannotStart,   // its child could not be started
+};
+
 struct Unit {
-    std::string serial;
+    std::string serial;        // as the converter list gives it (Windows-1252)
     std::string port;
-    std::string reportPath;
+    std::string shownSerial;   // UTF-8, control bytes as marks
+    std::string shownPort;
+    UnitKind kind = UnitKind::Update;
     ChildProcess child;
-    bool started = false;
-    std::string state;          // what its progress line shows
-    bool writingSeen = false;   // it reported progress of the write pass
-    bool ended = false;         // its process has ended and its output is read
-    std::optional<JsonValue> report;
+    LineReader lines{kMaxEventLineBytes};
+    UnitState state;
+    std::optional<RunClock> clock;
+    std::optional<RunTimes> times;
+    std::string shownState;    // what its progress line showed last
+    bool ended() const { return kind != UnitKind::Update || child.ended(); }
 };
 
 std::string text(std::string_view view)
@@ -56,6 +64,7 @@ std::string text(std::string_view view)
 void printError(const std::string& message)
 {
     std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
+    std::fflush(stderr);
 }
 
 // The first line of the message of code, without the final newline.
@@ -67,64 +76,102 @@ std::string messageHeading(std::uint8_t code, int lang)
     return whole.substr(0, whole.find('\n'));
 }
 
-// One entry per converter serial present, in the order the converters were found.
-std::vector<Unit> unitsPresent(const PortList& ports)
+std::string memoryText(MemoryState memory, const CliTexts& texts)
 {
+    switch (memory) {
+    case MemoryState::Unchanged: return text(texts.memoryUnchanged);
+    case MemoryState::PartlyWritten: return text(texts.memoryPartlyWritten);
+    case MemoryState::WrittenAndVerified: return text(texts.memoryWrittenAndVerified);
+    }
+    return text(texts.memoryPartlyWritten);
+}
+
+// The serial and port a unit's lines name: as its child identified them, else as listed.
+const std::string& serialOf(const Unit& unit)
+{
+    return unit.state.identified() ? unit.state.serial() : unit.shownSerial;
+}
+
+const std::string& portOf(const Unit& unit)
+{
+    return unit.state.identified() ? unit.state.port() : unit.shownPort;
+}
+
+// The connected converters in the order found (the same converter listed twice once), and
+// the remembered ones that are not plugged in.
+struct Converters {
     std::vector<Unit> units;
+    std::vector<PortEntry> notConnected;
+};
+
+Converters convertersFrom(const PortList& ports)
+{
+    Converters found;
+    std::vector<PortEntry> seen;
     for (int i = 0; i < ports.count(); ++i) {
         const PortEntry& entry = ports.entry(i);
-        const bool known = std::any_of(units.begin(), units.end(),
-                                       [&](const Unit& unit) { return unit.serial == entry.serial; });
-        if (known) continue;   // --serial cannot tell two converters of one serial apart
+        const bool again = std::any_of(seen.begin(), seen.end(), [&](const PortEntry& known) {
+            return known.serial == entry.serial && known.portName == entry.portName;
+        });
+        if (again) continue;
+        seen.push_back(entry);
+        if (!converterPortPresent(entry.portName)) {
+            found.notConnected.push_back(entry);
+            continue;
+        }
         Unit unit;
         unit.serial = entry.serial;
-        unit.port = cp1252ToUtf8(entry.portName);
-        units.push_back(std::move(unit));
+        unit.port = entry.portName;
+        unit.shownSerial = shownField(entry.serial);
+        unit.shownPort = shownField(entry.portName);
+        found.units.push_back(std::move(unit));
     }
-    return units;
-}
-
-// "Writing 40 %" or "Verifying 40 %" (in the run's language): the child's progress lines.
-bool isProgressLine(const std::string& line, const CliTexts& texts)
-{
-    for (std::string_view pass : {texts.writePass, texts.verifyPass}) {
-        if (line.size() > pass.size() + 2 && line.starts_with(pass) && line[pass.size()] == ' ' && line.ends_with(" %")) {
-            return true;
-        }
+    // --serial cannot tell converters of one serial apart: none of them is updated.
+    for (Unit& unit : found.units) {
+        const auto sameSerial = std::count_if(found.units.begin(), found.units.end(),
+                                              [&](const Unit& other) { return other.serial == unit.serial; });
+        if (sameSerial > 1) unit.kind = UnitKind::Duplicate;
     }
-    return false;
+    return found;
 }
 
-// A unit that Ctrl-C left unfinished: its child ended without a report, or stopped its update
-// on the stop it was sent (and closed its port) before the update finished.
-bool stoppedUnfinished(const Unit& unit, bool interrupted)
+bool stoppedUnfinished(const Unit& unit, bool stopsSent)
 {
-    if (!interrupted || !unit.started || unit.child.exitStatus == 0) return false;
-    return !unit.report || unit.child.exitStatus == kExitInterrupted || unit.child.exitStatus == kExitTerminated;
+    if (!stopsSent || unit.kind != UnitKind::Update) return false;
+    return unit.state.finalCode() != OK_UPDATE_FINISHED || !unit.child.exitStatus || *unit.child.exitStatus != 0;
 }
 
-std::string resultCell(const Unit& unit, const CliTexts& texts, bool interrupted)
+std::string resultCell(const Unit& unit, const CliTexts& texts, bool stopsSent)
 {
-    if (!unit.started) return text(texts.allCannotStart);
-    if (unit.child.exitStatus == 0) return text(texts.allFinished);
-    if (stoppedUnfinished(unit, interrupted)) return text(texts.allUnfinished);
-    const JsonValue* result = unit.report ? unit.report->find("result") : nullptr;
-    if (result != nullptr && !result->isNull()) {
-        const JsonValue* code = result->find("code");
-        const JsonValue* name = result->find("name");
-        if (code != nullptr && name != nullptr) {
-            return text(texts.allFailed) + " " + std::to_string(static_cast<int>(code->asNumber())) + " " +
-                   name->asString();
-        }
+    if (unit.kind == UnitKind::Duplicate) return text(texts.allDuplicate);
+    if (unit.kind == UnitKind::CannotStart) return text(texts.allCannotStart);
+    const std::optional<int>& status = unit.child.exitStatus;
+    if (unit.child.ended() && status && *status == 0) return text(texts.allFinished);
+    if (stoppedUnfinished(unit, stopsSent)) return text(texts.allUnfinished);
+    if (unit.child.exited && !status) return text(texts.allStatusUnknown);
+    const std::uint8_t code = unit.state.finalCode();
+    if (code != RESULT_NONE && code != OK_UPDATE_FINISHED) {
+        return text(texts.allFailed) + " " + std::to_string(code) + " " + resultName(code);
     }
-    return text(texts.allFailed) + " " + std::to_string(unit.child.exitStatus);
+    // Finished, but the program did not end well (its trace could not be written), or no code.
+    return text(texts.allFailed) + " " + std::to_string(status.value_or(-1));
 }
 
-std::string entryField(const Unit& unit, std::string_view name)
+// What a unit's progress line shows now; plain: only every kPercentPerPlainLine percent
+// (empty in between and before the first step).
+std::string stateText(const Unit& unit, const CliTexts& texts, bool stopsSent, bool plain)
 {
-    const JsonValue* entry = unit.report ? unit.report->find("entry") : nullptr;
-    const JsonValue* field = entry != nullptr ? entry->find(name) : nullptr;
-    return field != nullptr && field->kind() == JsonValue::Kind::String ? field->asString() : "-";
+    if (unit.ended()) return resultCell(unit, texts, stopsSent);
+    const UnitState& state = unit.state;
+    if (!state.identified() || state.blockCount() <= 0) return plain ? std::string() : text(texts.allWaiting);
+    const bool verifying = state.verifyPass();
+    const int done = verifying ? state.blocksVerified() : state.blocksWritten();
+    int percent = std::clamp(done * 100 / state.blockCount(), 0, 100);
+    if (plain) {
+        percent = percent / kPercentPerPlainLine * kPercentPerPlainLine;
+        if (percent == 0) return {};
+    }
+    return text(verifying ? texts.verifyPass : texts.writePass) + " " + std::to_string(percent) + " %";
 }
 
 // Display width of UTF-8 text: code points, not bytes.
@@ -153,214 +200,292 @@ void printTable(const std::vector<std::vector<std::string>>& rows)
 
 class ProgressView {
 public:
-    explicit ProgressView(bool terminal) : terminal_(terminal) {}
+    ProgressView(bool terminal, const CliTexts& texts) : terminal_(terminal), texts_(texts) {}
 
-    // A unit's state changed; on a terminal its line is redrawn, otherwise a line is printed.
-    void changed(std::vector<Unit>& units, const Unit& unit)
+    // Shows what changed: on a terminal every line is redrawn in place, otherwise a line is
+    // printed for each unit whose state moved on.
+    void update(std::vector<Unit>& units, bool stopsSent)
     {
-        if (!terminal_) {
-            std::printf("%s %s: %s\n", unit.serial.c_str(), unit.port.c_str(), unit.state.c_str());
-            std::fflush(stdout);
-            return;
+        bool changed = false;
+        for (Unit& unit : units) {
+            const std::string now = stateText(unit, texts_, stopsSent, !terminal_);
+            if (now.empty() || now == unit.shownState) continue;
+            unit.shownState = now;
+            changed = true;
+            if (!terminal_) std::printf("%s %s: %s\n", serialOf(unit).c_str(), portOf(unit).c_str(), now.c_str());
         }
-        redraw(units);
+        if (changed && terminal_) redraw(units);
+        std::fflush(stdout);
     }
 
-    void redraw(std::vector<Unit>& units)
+    void redraw(const std::vector<Unit>& units)
     {
         if (!terminal_) return;
         if (linesDrawn_ > 0) std::printf("\x1b[%dA", linesDrawn_);   // back to the first unit's line
-        for (const Unit& unit : units) std::printf("\r\x1b[K%s %s: %s\n", unit.serial.c_str(), unit.port.c_str(), unit.state.c_str());
+        for (const Unit& unit : units) {
+            std::printf("\r\x1b[K%s %s: %s\n", serialOf(unit).c_str(), portOf(unit).c_str(), unit.shownState.c_str());
+        }
         linesDrawn_ = static_cast<int>(units.size());
         std::fflush(stdout);
     }
 
 private:
     bool terminal_;
+    const CliTexts& texts_;
     int linesDrawn_ = 0;
 };
 
-// Takes the complete lines of a child's output; the progress lines become its state.
-bool takeChildLines(Unit& unit, const CliTexts& texts)
+// The arguments of the child for unit.
+std::vector<std::string> childArguments(const CliOptions& options, int lang, const Unit& unit)
 {
-    bool changed = false;
-    for (auto end = unit.child.output.find('\n'); end != std::string::npos; end = unit.child.output.find('\n')) {
-        std::string line = unit.child.output.substr(0, end);
-        unit.child.output.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!isProgressLine(line, texts)) continue;
-        unit.writingSeen = unit.writingSeen || line.starts_with(texts.writePass);
-        if (line != unit.state) {
-            unit.state = line;
-            changed = true;
+    std::vector<std::string> arguments = {"-y", "--language", lang == kLanguageGerman ? "de" : "en"};
+    // The child starts in this process's working directory: a relative folder means the same.
+    if (options.dataDir) {
+        arguments.push_back("--data-dir");
+        arguments.push_back(*options.dataDir);
+    }
+    arguments.push_back("--serial");
+    arguments.push_back(unit.serial);
+    if (options.traceFile) {
+        arguments.push_back("--trace");
+        arguments.push_back(traceFileForUnit(*options.traceFile, unit.serial));
+    }
+    return arguments;
+}
+
+// Each unit's trace file can be made where it is to go (checked before any unit is touched:
+// a made file is removed again, the child makes its own).
+bool traceFilesCanBeMade(const CliOptions& options, const std::vector<Unit>& units)
+{
+    if (!options.traceFile) return true;
+    for (const Unit& unit : units) {
+        if (unit.kind != UnitKind::Update) continue;
+        const std::string path = traceFileForUnit(*options.traceFile, unit.serial);
+        ReportFile probe;
+        std::string error;
+        if (!probe.create(path, error)) {
+            printError("cannot write the trace " + path + ": " + error);
+            return false;
         }
     }
-    return changed;
+    return true;
 }
 
-std::optional<JsonValue> readChildReport(const std::string& path)
+// Takes the events that came from each child and notes the units that ended.
+void takeEvents(std::vector<Unit>& units)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream content;
-    content << in.rdbuf();
-    std::optional<JsonValue> document = parseJson(content.str());
-    if (!document) return std::nullopt;
-    const JsonValue* units = document->find("units");
-    if (units == nullptr || units->items().size() != 1) return std::nullopt;
-    return units->items().front();
+    for (Unit& unit : units) {
+        if (unit.kind != UnitKind::Update) continue;
+        if (!unit.child.pending.empty()) {
+            for (const std::string& line : unit.lines.take(unit.child.pending)) unit.state.takeLine(line);
+            unit.child.pending.clear();
+        }
+        if (unit.child.ended() && !unit.times && unit.clock) unit.times = unit.clock->times();
+    }
 }
 
-// A unit whose child left no report (interrupted, or it could not start): what is known.
-JsonValue reportWithoutChild(const Unit& unit, bool interrupted)
+// The summary's lines below the table: the duplicate serials,
+// what each stopped unit's memory holds, and the reasons the children gave.
+void printNotes(const std::vector<Unit>& units, const CliTexts& texts, bool stopsSent)
 {
-    JsonValue object = JsonValue::object();
-    object.set("serial", JsonValue::string(unit.serial));
-    object.set("port", JsonValue::string(unit.port));
-    object.set("entry", JsonValue());
-    object.set("stored", JsonValue::array());
-    object.set("result", JsonValue());
-    object.set("firmwareProblem", JsonValue());
-    object.set("exitStatus", unit.started ? JsonValue::number(unit.child.exitStatus) : JsonValue());
-    object.set("unfinished", JsonValue::boolean(interrupted));
-    if (interrupted) object.set("memoryPartlyWritten", JsonValue::boolean(unit.writingSeen));
-    return object;
+    std::vector<std::string> notes;
+    std::vector<std::string> duplicateSerials;
+    for (const Unit& unit : units) {
+        const std::string head = serialOf(unit) + " " + portOf(unit) + ": ";
+        if (unit.kind == UnitKind::Duplicate) {
+            if (std::find(duplicateSerials.begin(), duplicateSerials.end(), unit.shownSerial) == duplicateSerials.end()) {
+                duplicateSerials.push_back(unit.shownSerial);
+                std::string note(texts.allDuplicateNote);
+                note.replace(note.find("%s"), 2, unit.shownSerial);
+                notes.push_back(note);
+            }
+            continue;
+        }
+        if (stoppedUnfinished(unit, stopsSent)) {
+            notes.push_back(head + text(unit.state.memory() == MemoryState::Unchanged ? texts.allInterruptedNotWriting
+                                                                                      : texts.allInterruptedWriting));
+        }
+        const UnitState& state = unit.state;
+        if (!state.lastError().empty() && state.finalCode() != OK_UPDATE_FINISHED) {
+            notes.push_back(head + text(texts.portProblem) + " " + state.lastError());
+        } else if (!state.detail().empty()) {
+            notes.push_back(head + state.detail());
+        }
+        if (const auto& refusal = state.firmwareRefusal()) notes.push_back(head + refusal->file + ": " + refusal->text);
+        if (!state.reportProblem().empty()) notes.push_back(head + state.reportProblem());
+    }
+    if (notes.empty()) return;
+    std::printf("\n");
+    for (const std::string& note : notes) std::printf("%s\n", note.c_str());
+}
+
+Json notConnectedObjects(const std::vector<PortEntry>& notConnected)
+{
+    Json list = Json::array();
+    for (const PortEntry& entry : notConnected) {
+        list.push_back(Json{{"serial", shownField(entry.serial)}, {"port", shownField(entry.portName)}});
+    }
+    return list;
+}
+
+Json unitObjects(const std::vector<Unit>& units, bool stopsSent)
+{
+    Json list = Json::array();
+    for (const Unit& unit : units) {
+        UnitReportExtras extras;
+        extras.serial = unit.shownSerial;
+        extras.port = unit.shownPort;
+        extras.times = unit.times;
+        extras.unfinished = stoppedUnfinished(unit, stopsSent);
+        extras.duplicateSerial = unit.kind == UnitKind::Duplicate;
+        if (unit.kind == UnitKind::Duplicate) extras.exitStatus = kExitDuplicateSerial;
+        else if (unit.kind == UnitKind::CannotStart) extras.exitStatus = kExitInternal;
+        else extras.exitStatus = unit.child.exitStatus;
+        list.push_back(unitReportObject(unit.state, extras));
+    }
+    return list;
+}
+
+// 0 when every unit finished; else the status of the first unit in converter order that did not.
+int runStatus(const std::vector<Unit>& units)
+{
+    for (const Unit& unit : units) {
+        if (unit.kind == UnitKind::Duplicate) return kExitDuplicateSerial;
+        if (unit.kind == UnitKind::CannotStart) return kExitInternal;
+        if (!unit.child.exitStatus) return kExitInternal;   // ended unseen: not known to have finished
+        if (*unit.child.exitStatus != 0) return *unit.child.exitStatus;
+    }
+    return kExitSuccess;
 }
 
 }  // namespace
 
-int runAllUnits(const CliOptions& options, int lang, const std::string& dataDir, const char* argv0)
+int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const char* argv0)
 {
     const CliTexts& texts = cliTexts(lang);
+    const auto deliverReport = [&](const std::vector<Unit>& units, const std::vector<PortEntry>& notConnected,
+                                   bool stopsSent, int status) {
+        if (report == nullptr) return status;
+        std::string error;
+        if (report->deliver(reportDocument(unitObjects(units, stopsSent), stopsSent, notConnectedObjects(notConnected)),
+                            error)) {
+            return status;
+        }
+        printError("cannot write the report " + report->path() + ": " + error +
+                   (units.empty() ? std::string() : "; the units' updates themselves ended as the summary says"));
+        return status == kExitSuccess ? kExitReportNotWritten : status;
+    };
+    const auto nothingToStart = [&](std::uint8_t code, const std::vector<PortEntry>& notConnected) {
+        std::printf("\n%s\n\n", messageHeading(code, lang).c_str());
+        std::fflush(stdout);
+        return deliverReport({}, notConnected, false, code);
+    };
+
     DeviceList devices;
-    if (!loadDeviceList(devices, dataPaths.deviceListPath)) {
-        std::printf("\n%s\n\n", messageHeading(ERROR_OPEN_FILE_LIST, lang).c_str());
-        return ERROR_OPEN_FILE_LIST;
-    }
+    if (!loadDeviceList(devices, dataPaths.deviceListPath)) return nothingToStart(ERROR_OPEN_FILE_LIST, {});
     PortList ports;
-    if (!findFtdiPorts(devices, ports)) {
-        std::printf("\n%s\n\n", messageHeading(ERROR_NO_FTDI_DRIVER, lang).c_str());
-        return ERROR_NO_FTDI_DRIVER;
-    }
-    std::vector<Unit> units = unitsPresent(ports);
+    if (!findFtdiPorts(devices, ports)) return nothingToStart(ERROR_NO_FTDI_DRIVER, {});
+    Converters converters = convertersFrom(ports);
+    std::vector<Unit>& units = converters.units;
     if (units.empty()) {
-        std::printf("\n%s\n\n", messageHeading(ERROR_NO_DRIVER_ENTRY, lang).c_str());
-        return ERROR_NO_DRIVER_ENTRY;
+        if (!converters.notConnected.empty()) std::printf("\n%s\n", text(texts.allNoneConnected).c_str());
+        return nothingToStart(ERROR_NO_DRIVER_ENTRY, converters.notConnected);
     }
-
-    // Each child writes its report into a folder of this run; the parent gathers them.
-    std::error_code fsError;
-    const std::filesystem::path reportDir = std::filesystem::temp_directory_path(fsError) /
-                                            ("varnoflex-all-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(reportDir, fsError);
-    if (fsError) {
-        printError("cannot make a folder for the units' reports: " + fsError.message());
-        return kExitInternal;
-    }
-
+    // No unit is touched when a trace cannot be made (the report's file is removed unwritten).
+    if (!traceFilesCanBeMade(options, units)) return kExitReportNotWritten;
+    // What the converters' latency timers cost is said before any unit is started; each child
+    // reads its own timer again and sends it as an event, for the report.
     if (latencyTimerInRegistry()) {
         std::vector<std::string> serials;
-        for (const Unit& unit : units) serials.push_back(unit.serial);
+        for (const Unit& unit : units) {
+            if (unit.kind == UnitKind::Update) serials.push_back(unit.serial);
+        }
         checkLatencyTimers(serials, lang, stdout);
     }
 
-    catchInterrupt();
+    // From here the terminal's Ctrl-C, SIGTERM and hang-up are counted, not fatal: they reach
+    // this process only (each child has its process group), which decides for all.
+    setUpdateGuarded(true);
+    prepareForChildren();
     const std::string program = ownProgramPath(argv0);
-    const bool terminal = VF_STDOUT_IS_TERMINAL();
+    const bool terminal = isTerminal(stdout);
     if (terminal) enableCursorMovements();
-    ProgressView view(terminal);
+    ProgressView view(terminal, texts);
     for (Unit& unit : units) {
-        unit.reportPath = (reportDir / (unit.serial + ".json")).string();
-        std::vector<std::string> arguments = {"-y", "-d", dataDir, "--language", lang == kLanguageGerman ? "de" : "en",
-                                              "--serial", unit.serial, "--json", unit.reportPath};
-        if (options.traceFile) {
-            arguments.push_back("--trace");
-            arguments.push_back(traceFileForUnit(*options.traceFile, unit.serial));
+        if (unit.kind != UnitKind::Update) continue;
+        unit.clock.emplace();
+        if (!startChild(program, childArguments(options, lang, unit), unit.child)) {
+            unit.kind = UnitKind::CannotStart;
+            unit.clock.reset();
+            printError(text(texts.allCannotStart) + " " + unit.shownSerial);
         }
-        unit.started = startChild(program, arguments, unit.child);
-        unit.state = unit.started ? text(texts.allWaiting) : text(texts.allCannotStart);
-        if (!unit.started) {
-            unit.child.exited = true;
-            unit.ended = true;
-            printError(text(texts.allCannotStart) + " " + unit.serial);
+    }
+    for (Unit& unit : units) unit.shownState = stateText(unit, texts, false, false);
+    if (!terminal) {
+        for (const Unit& unit : units) {
+            if (unit.kind != UnitKind::Update) {
+                std::printf("%s %s: %s\n", unit.shownSerial.c_str(), unit.shownPort.c_str(), unit.shownState.c_str());
+            }
         }
     }
     view.redraw(units);
 
     std::vector<ChildProcess*> children;
-    for (Unit& unit : units) children.push_back(&unit.child);
-    bool stopsSent = false;
-    for (;;) {
-        const bool waiting = std::any_of(units.begin(), units.end(), [](const Unit& unit) {
-            return !unit.child.exited || unit.child.outputFd >= 0;
-        });
-        if (!waiting) break;
-        serviceChildren(children, kServiceIntervalMs);
-        if (interruptRequested() && !stopsSent) {
-            for (const Unit& unit : units) stopChild(unit.child);
-            stopsSent = true;
-        }
-        for (Unit& unit : units) {
-            bool changed = takeChildLines(unit, texts);
-            if (!unit.ended && unit.child.exited && unit.child.outputFd < 0) {
-                unit.ended = true;
-                unit.report = readChildReport(unit.reportPath);
-                unit.state = resultCell(unit, texts, stopsSent);
-                changed = true;
-            }
-            if (changed) view.changed(units, unit);
-        }
+    for (Unit& unit : units) {
+        if (unit.kind == UnitKind::Update) children.push_back(&unit.child);
     }
-    const bool interrupted = stopsSent;
+    UpdateStop stop;
+    bool stopsSent = false;
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    for (;;) {
+        const bool waiting = std::any_of(units.begin(), units.end(), [](const Unit& unit) { return !unit.ended(); });
+        if (!waiting || (deadline && std::chrono::steady_clock::now() >= *deadline)) break;
+        serviceChildren(children, kServiceIntervalMs);
+        const InterruptCounts counts = interruptCounts();
+        if (counts.closes > 0 && !deadline) deadline = std::chrono::steady_clock::now() + kCloseDeadline;
+        switch (stop.decide(counts, UpdateStop::Clock::now())) {
+        case UpdateStop::Action::None:
+            break;
+        case UpdateStop::Action::Warn:
+            std::fprintf(stderr, "\n%s\n", text(texts.allStopWarning).c_str());
+            std::fflush(stderr);
+            break;
+        case UpdateStop::Action::Stop:
+            for (const Unit& unit : units) {
+                if (unit.kind == UnitKind::Update) stopChild(unit.child);
+            }
+            stopsSent = true;
+            break;
+        }
+        takeEvents(units);
+        view.update(units, stopsSent);
+    }
+    takeEvents(units);
+    for (Unit& unit : units) {
+        if (unit.clock && !unit.times) unit.times = unit.clock->times();   // still running at a close
+    }
 
     std::printf("\n");
     std::vector<std::vector<std::string>> rows;
     rows.push_back({text(texts.headSerial), text(texts.headPort), text(texts.headModel), text(texts.headVersion),
-                    text(texts.headResult)});
+                    text(texts.headResult), text(texts.headMemory)});
     for (const Unit& unit : units) {
-        rows.push_back({unit.serial, unit.port, entryField(unit, "model"), entryField(unit, "version"),
-                        resultCell(unit, texts, interrupted)});
+        const auto& entry = unit.state.entry();
+        rows.push_back({serialOf(unit), portOf(unit), entry ? entry->model : "-", entry ? entry->version : "-",
+                        resultCell(unit, texts, stopsSent), memoryText(unit.state.memory(), texts)});
+    }
+    for (const PortEntry& entry : converters.notConnected) {
+        rows.push_back({shownField(entry.serial), shownField(entry.portName), "-", "-", text(texts.allNotConnected), "-"});
     }
     printTable(rows);
-    if (interrupted) {
-        std::printf("\n");
-        for (const Unit& unit : units) {
-            if (!stoppedUnfinished(unit, interrupted)) continue;
-            std::printf("%s %s: %s\n", unit.serial.c_str(), unit.port.c_str(),
-                        text(unit.writingSeen ? texts.allInterruptedWriting : texts.allInterruptedNotWriting).c_str());
-        }
-    }
+    printNotes(units, texts, stopsSent);
     std::fflush(stdout);
 
-    int exitStatus = 0;
-    for (const Unit& unit : units) {
-        if (unit.child.exitStatus != 0) {
-            exitStatus = unit.started ? unit.child.exitStatus : kExitInternal;
-            break;
-        }
-    }
-    if (interrupted) exitStatus = kExitInterrupted;
-
-    if (options.jsonFile) {
-        std::vector<JsonValue> reports;
-        for (const Unit& unit : units) {
-            if (!unit.report) {
-                reports.push_back(reportWithoutChild(unit, interrupted));
-                continue;
-            }
-            JsonValue report = *unit.report;
-            if (stoppedUnfinished(unit, interrupted)) {
-                report.set("unfinished", JsonValue::boolean(true));
-                report.set("memoryPartlyWritten", JsonValue::boolean(unit.writingSeen));
-            }
-            reports.push_back(std::move(report));
-        }
-        std::string error;
-        if (!writeReportFile(*options.jsonFile, reportDocument(std::move(reports), interrupted), error)) {
-            printError("cannot write the report " + *options.jsonFile + ": " + error);
-            if (exitStatus == 0) exitStatus = kExitInternal;
-        }
-    }
-    std::filesystem::remove_all(reportDir, fsError);
+    // A stop that came after every unit had finished changed nothing.
+    const bool anyStopped = std::any_of(units.begin(), units.end(),
+                                        [&](const Unit& unit) { return stoppedUnfinished(unit, stopsSent); });
+    int exitStatus = anyStopped ? stop.exitStatus() : runStatus(units);
+    exitStatus = deliverReport(units, converters.notConnected, stopsSent, exitStatus);
+    setUpdateGuarded(false);
     return exitStatus;
 }

@@ -1,90 +1,76 @@
 // What one run of the command-line updater leaves for support: the trace of the port (when
-// asked for) while the update runs, and the JSON report of the unit afterwards.
+// asked for) while the update runs, its events, and the JSON report at the end.
 #pragma once
 
-#include "cli/json.h"
-#include "files/firmware_image.h"
+#include "cli/report_file.h"
+#include "cli/unit_events.h"
+#include "cli/update_events.h"
 #include "link/trace.h"
 
-#include <chrono>
-#include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
 
-class TerminalOutput;
+// Where --json goes: a file (made at once, put in place at the end) or, for "-", the
+// standard output kept for it.
+class ReportTarget {
+public:
+    // Makes the file now, before any unit is touched. False with the reason when it cannot.
+    bool prepare(const std::string& path, std::string& error);
+    bool prepared() const { return toStandardOutput_ || file_.isOpen(); }
+    const std::string& path() const { return path_; }
+    // Writes the document whole and puts it in place. False with the reason when it cannot.
+    bool deliver(const Json& document, std::string& error);
 
-// The device list entry a report names.
-struct ReportEntry {
-    std::string model;
-    std::string target;
-    std::string version;
-    std::string firmwareFile;
+private:
+    std::string path_;
+    bool toStandardOutput_ = false;
+    ReportFile file_;
 };
 
-// One unit's run, as the report gives it.
-struct UnitRecord {
-    std::string serial;                 // empty: not known (no unit answered, no --serial)
-    std::string port;
-    std::optional<ReportEntry> entry;
-    std::vector<std::uint8_t> storedCodes;   // during the update, the final one last
-    std::uint8_t finalCode = 0;
-    std::optional<FirmwareProblem> firmwareProblem;   // why the firmware file was refused (code 3)
-    int exitStatus = 0;
-    std::chrono::system_clock::time_point start;
-    std::chrono::system_clock::time_point end;
-    int blocksWritten = 0;
-    int blocksVerified = 0;
-    std::uint64_t bytesSent = 0;
-    std::uint64_t bytesReceived = 0;
-    std::optional<int> latencyTimerMs;   // the converter's latency timer as read (Windows)
-};
-
-// "2026-12-07T19:04:05.123Z" (UTC, milliseconds).
-std::string isoTime(std::chrono::system_clock::time_point time);
-
-// The unit's object of the report (see the man page for its members).
-JsonValue unitReport(const UnitRecord& record);
-
-// The report's "firmwareProblem" member: null, or the kind of the problem and where it is
-// (record and line numbers, the address; each null when it concerns none).
-JsonValue firmwareProblemReport(const std::optional<FirmwareProblem>& problem);
-
-// The whole document: the program, its version and the units in converter order.
-JsonValue reportDocument(std::vector<JsonValue> units, bool interrupted);
-
-// Writes document to path, or to the standard output saved by keepStandardOutputForReport
-// when path is "-". False with the reason in error when it cannot.
-bool writeReportFile(const std::string& path, const JsonValue& document, std::string& error);
-
-// For "--json -": keeps the real standard output for the report and sends everything else
-// printed to standard output to standard error from here on. False when it cannot.
-bool keepStandardOutputForReport();
+// The whole document: the program, its version, whether the run was stopped, the units in
+// converter order and the converters known but not connected.
+Json reportDocument(Json units, bool interrupted, Json notConnected = Json::array());
 
 // The trace file of one unit under --all: the serial put before the extension
 // ("trace.txt" and FTVF2Q7K give "trace-FTVF2Q7K.txt").
 std::string traceFileForUnit(const std::string& traceFile, const std::string& serial);
 
-// The observers of one run: counting always, the trace when a file is given.
+// The observers of one run: the counts always, the events, and the trace when a file is
+// given; the display that sends the identified unit and the stored codes as events.
 class UnitRun {
 public:
-    UnitRun() = default;
+    // terminal: the display the worker's changes are shown on; channel and trace may be
+    // nullptr. All must outlive the run.
+    // lang: the language of the texts the events carry.
+    UnitRun(UpdateDisplay& terminal, EventChannel* channel, std::FILE* trace, int lang);
     UnitRun(const UnitRun&) = delete;
     UnitRun& operator=(const UnitRun&) = delete;
     ~UnitRun();
 
-    // Opens the trace file. False with the reason in error when it cannot be written.
-    bool openTrace(const std::string& path, std::string& error);
-    // Installs the observers and notes the start time; call before the worker starts.
+    // Installs the observers and the display and starts the clock; before the worker starts.
     void start();
-    // Takes the observers out again (the worker must have stopped) and fills record from
-    // them, from the output's codes and from the entry that answered.
-    UnitRecord finish(const TerminalOutput& output, int exitStatus, const std::string& askedSerial);
+    // Takes them out again; after the worker has stopped.
+    void stop();
+
+    UnitEventLog& events() { return events_; }
+    RunTimes times() const { return clock_ ? clock_->times() : RunTimes{}; }
+
+    // The result event: the outcome and the counts of the traffic.
+    struct Outcome {
+        std::uint8_t finalCode = 0;
+        int exitStatus = 0;
+        bool stopped = false;         // a stop changed the outcome
+        std::string detail;           // e.g. the port's last error for code 8
+        std::string lastError;        // the port's last error, UTF-8
+        std::string reportProblem;    // the trace or report that could not be written
+    };
+    Json resultEvent(const Outcome& outcome) const;
 
 private:
-    std::FILE* traceFile_ = nullptr;
+    UnitEventLog events_;
     std::optional<PortTrace> trace_;
-    std::optional<ExchangeCounter> counter_;
-    std::chrono::system_clock::time_point start_;
+    UpdateEventObserver eventObserver_;
+    ExchangeCounter counter_;
+    ReportingDisplay display_;
+    std::optional<RunClock> clock_;
 };

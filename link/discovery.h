@@ -47,3 +47,9 @@ struct ConverterInfo {
     std::string portName;
 };
 bool listFtdiConverters(std::vector<ConverterInfo>& converters);
+
+// Whether the converter behind portName is plugged in now. On Windows the FTDI driver keeps
+// the registry entry of every converter it has ever seen, so a remembered converter's port
+// may not exist; a port that exists has a DOS device name (QueryDosDevice). On Linux udev
+// lists only the converters that are there, so every listed port is.
+bool converterPortPresent(std::string_view portName);

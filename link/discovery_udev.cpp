@@ -96,3 +96,9 @@ bool listFtdiConverters(std::vector<ConverterInfo>& converters)
         converters.push_back(ConverterInfo{std::string(serial), std::string(deviceNode)});
     });
 }
+
+bool converterPortPresent(std::string_view portName)
+{
+    // udev enumerates the devices that are there: a port it listed is present.
+    return !portName.empty();
+}

@@ -177,6 +177,18 @@ bool listFtdiConverters(std::vector<ConverterInfo>& converters)
         /*emptyKeyIsFailure=*/false);
 }
 
+bool converterPortPresent(std::string_view portName)
+{
+    // A name, not a path: "COM5" (the \\.\ prefix of the device path is not part of it).
+    if (portName.empty() || portName.size() >= kRegistryDataBufferSize ||
+        portName.find_first_of("\\/:") != std::string_view::npos) {
+        return false;
+    }
+    const std::string name(portName);
+    char target[kRegistryNameBufferSize];
+    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
 bool listConverterKeys(std::vector<ConverterKey>& keys)
 {
     return walkFtdiBus(

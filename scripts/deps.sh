@@ -4,7 +4,7 @@
 set -euo pipefail
 what=${1:-test}
 
-run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev libumockdev-dev
+run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev libumockdev-dev nlohmann-json3-dev
           xvfb xdotool python3 python3-xlib python3-pil tesseract-ocr tesseract-ocr-eng x11-utils)
 test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
            g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev

@@ -78,7 +78,7 @@ if [ $quick -eq 0 ]; then
   step "Fuzz targets (libFuzzer)"
   cmake -S "$root" -B build-fuzz -DVF_FUZZ=ON -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-  cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list link_fuzz_reply >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list fuzz_event_lines link_fuzz_reply >/dev/null
   run_ctest build-fuzz -L fuzz
 
   step "Windows builds (MinGW) and tests under Wine"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under 32-bit Wine: the Windows unit tests, the registry walk
-# against .reg cases, and whole updates by varnoflex-cli.exe through a Wine COM port linked
-# to the pty of the simulated unit (vf-sim, Linux build).
+# against .reg cases, whole updates by varnoflex-cli.exe through a Wine COM port linked
+# to the pty of the simulated unit (vf-sim, Linux build), and a service bench (--all with
+# remembered converters, a stop, a busy port, converters sharing a serial).
 #
-# usage: wine-tests.sh setup|unit|registry|update|folders|serial|latency|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|latency|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -148,13 +149,38 @@ last_sim_pid=""
 start_sim_at() {
     local port=$1
     shift
-    local pathfile=$work/pty-path-$port
+    start_sim_linked "$WINEPREFIX/dosdevices/$port" "$work/pty-path-$port" "$@"
+}
+
+# Starts vf-sim on a fresh pty with the options after the first two and points the link
+# given first at its pty (its path also in the file given second); its pid in last_sim_pid.
+start_sim_linked() {
+    local link=$1 pathfile=$2
+    shift 2
     rm -f "$pathfile"
     "$sim" "$@" --pty "$pathfile" 2>>"$work/sim.err" &
     last_sim_pid=$!
     for _ in $(seq 200); do [ -s "$pathfile" ] && break; sleep 0.05; done
     [ -s "$pathfile" ] || fail "vf-sim did not start (see $work/sim.err)"
-    ln -sfn "$(cat "$pathfile")" "$WINEPREFIX/dosdevices/$port"
+    ln -sfn "$(cat "$pathfile")" "$link"
+}
+
+# Plugs COM ports in, as Windows sees a converter that is there: Wine's mount manager gives a
+# port a DOS device name (what varnoflex-cli asks QueryDosDevice for) only for the ports in
+# HKLM\Software\Wine\Ports when it starts, so the values are set and the prefix's server
+# restarted. Arguments: COMn=UNIX_PATH ...; the ports not given are unplugged. A port plugged
+# to a link of the test's own can be moved to another simulated unit without a restart.
+wine_ports='HKLM\Software\Wine\Ports'
+plug_ports() {
+    wine reg delete "$wine_ports" /f >/dev/null 2>&1
+    local port
+    for port in "$@"; do
+        wine reg add "$wine_ports" /v "${port%%=*}" /d "${port#*=}" /f >>"$logs/reg-import.log" 2>&1 \
+            || fail "plugging in ${port%%=*}"
+    done
+    wineserver -k
+    wineserver -w
+    wineserver -p >>"$logs/wineserver.log" 2>&1
 }
 
 # Stops vf-sim; its status says whether it saw a protocol violation.
@@ -186,9 +212,10 @@ do_update() {
 
     load_first_converter
 
-    # --list finds the converter without opening a port.
+    # --list finds the converter without opening a port; its COM port is not there yet.
     (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
-    grep -q "^Converter FTVF2Q7K at COM7$" "$work/list.out" && grep -q "entry 1: VX-58 Pro for Lumetra LX" "$work/list.out" \
+    grep -q "^Converter FTVF2Q7K at COM7 (not connected)$" "$work/list.out" \
+        && grep -q "entry 1: VX-58 Pro for Lumetra LX" "$work/list.out" \
         || { cat "$work/list.out"; fail "--list under Wine"; }
     echo "PASS update: --list"
 
@@ -283,8 +310,7 @@ make_locale() {
 # page that holds them: an en dash (0x96) and a typographic apostrophe (0x92) under the
 # Western code page 1252, "Ł" (0xA3) under the Central European code page 1250 (Wine started
 # with a Polish locale). Each folder holds the sample data set; the program must read its
-# safety text, device list and firmware from there, and a whole update of a small unit ends
-# with code 23. A probe checks first that the code page is in effect and that the program
+# safety text, device list and firmware from there, and a whole update ends with code 23. A probe checks first that the code page is in effect and that the program
 # sees the folder's name as those bytes, so that no case passes for want of its code page.
 do_folders() {
     need_prefix
@@ -295,7 +321,7 @@ do_folders() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-folders.XXXXXX")
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     make_locale "$work" pl_PL
-    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 4096 \
+    python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
     load_first_converter
 
@@ -320,7 +346,7 @@ assert seen["ansiCodePage"] == code_page, f"code page {seen['ansiCodePage']}, no
 name = b"\\" + folder.encode(f"cp{code_page}")
 assert bytes.fromhex(seen["workingDirectory"]).endswith(name), f"working directory {seen['workingDirectory']}"
 CHECK
-            start_sim --end-address 0FFF --memory-out "$work/memory.bin"
+            start_sim --memory-out "$work/memory.bin"
             if [ -n "$data_dir_option" ]; then
                 (cd .. && wine_run "$cli" -y --language en -d "$folder" --json "$folder/report.json")
             else
@@ -400,6 +426,7 @@ PYTHON
     first_pid=$last_sim_pid
     start_sim_at com8 --end-address 7FFF --memory-out "$work/all8.bin"
     second_pid=$last_sim_pid
+    plug_ports "COM7=$(cat "$work/pty-path-com7")" "COM8=$(cat "$work/pty-path-com8")"
     (cd "$work/data" && wine_run "$cli" -y --language en --all --json all.json) >"$work/all.out"
     rc=$?
     kill -TERM "$first_pid" "$second_pid"
@@ -407,13 +434,201 @@ PYTHON
     wait "$second_pid" || { cat "$work/sim.err"; fail "vf-sim on COM8 saw a protocol violation (--all)"; }
     first_pid="" second_pid=""
     [ $rc -eq 12 ] || { cat "$work/all.out"; fail "--all: exit $rc, expected 12"; }
-    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     failed: 12 ERROR_WRITE_BLOCK$" "$work/all.out" \
-        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished$" "$work/all.out" \
+    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     failed: 12 ERROR_WRITE_BLOCK  partly written$" "$work/all.out" \
+        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished                      written and verified$" "$work/all.out" \
         || { cat "$work/all.out"; fail "--all summary under Wine"; }
     cmp "$work/expected.bin" "$work/all8.bin" || fail "--all: the unit on COM8 does not hold the firmware image"
     python3 -c 'import json,sys; print([u["result"]["code"] for u in json.load(open(sys.argv[1]))["units"]])' \
         "$work/data/all.json" | grep -q '^\[12, 23\]$' || fail "--all report under Wine"
     echo "PASS serial: --all updates both units at once under Wine; one refused block stops only its unit"
+    plug_ports
+    load_registry ""
+}
+
+# The FTDIBUS key with the given converters, each SERIAL=COMn (its sub-key SERIAL + "A").
+register_converters() {
+    local reg=$work/ftdibus.reg converter
+    printf 'Windows Registry Editor Version 5.00\r\n' >"$reg"
+    for converter in "$@"; do
+        printf '\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+%sA\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n' \
+            "${converter%%=*}" "${converter#*=}" >>"$reg"
+    done
+    load_registry "$reg"
+}
+
+# Starts a simulated unit behind the test's own link for COM port $1 (plugged in once by
+# plug_ports); its pid is left in last_sim_pid.
+start_sim_behind() {
+    local port=$1
+    shift
+    start_sim_linked "$work/$port" "$work/pty-path-$port" "$@"
+}
+
+# Stops the simulated units whose pids are given; false when one saw a protocol violation.
+stop_sims() {
+    local pid rc=0
+    for pid in "$@"; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in "$@"; do wait "$pid" || rc=1; done
+    return $rc
+}
+
+# A service bench as the FTDI driver leaves it on a PC that has seen other converters: four
+# converters in the registry, two of them remembered (their COM ports do not exist). --list
+# tells which are connected; --all updates the two that are there and names the others "not
+# connected"; two console Ctrl-C stop every child between frames (each closes its port and
+# leaves its trace and result); a port that cannot be opened gives its error to the summary
+# and the report; two connected converters with one serial are not updated.
+do_bench() {
+    begin_case bench
+    pids=""   # global: the exit trap runs after this function has returned
+    trap 'kill $pids 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/not-a-port"
+    python3 - "$here/scripts" "$work/data/devicelist.ovk" <<'PYTHON' || fail "device list with a test rig"
+import sys
+sys.path.insert(0, sys.argv[1])
+import vf_image
+path = sys.argv[2]
+listed = vf_image.decode_storage(open(path, "rb").read())
+listed += b"#VX-90 Test,Test Rig,FTVF0TST,9.99,VX58PRO_V214.hex\r\n"
+open(path, "wb").write(vf_image.decode_storage(listed))
+PYTHON
+    python3 "$here/scripts/vf_image.py" image "$sample/VX58PRO_V214.hex" "$work/expected7.bin" --size 131072 \
+        && python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected8.bin" --size 32768 \
+        || fail "vf_image"
+    # COM7 and COM8 lead to the test's own links (moved to each new simulated unit); COM9 to a
+    # folder, which no program can open as a port: Windows and Wine answer with the error of a
+    # port held by another program, ERROR_ACCESS_DENIED (Wine lets a second program open a
+    # port that one already holds, so a held port cannot be shown). COM11 and COM12 are
+    # never plugged in.
+    plug_ports "COM7=$work/com7" "COM8=$work/com8" "COM9=$work/not-a-port"
+
+    register_converters FTVF2Q7K=COM7 FTVF5M9R=COM11 FTVF8H3N=COM8 FTVF0TST=COM12
+    start_sim_behind com7 --memory-out "$work/memory7.bin"
+    local sim7=$last_sim_pid
+    start_sim_behind com8 --end-address 7FFF --memory-out "$work/memory8.bin"
+    local sim8=$last_sim_pid
+    pids="$sim7 $sim8"
+    (cd "$work/data" && wine_run "$cli" --list --language en) >"$work/list.out"
+    grep -q "^Converter FTVF2Q7K at COM7$" "$work/list.out" \
+        && grep -q "^Converter FTVF5M9R at COM11 (not connected)$" "$work/list.out" \
+        && grep -q "^Converter FTVF8H3N at COM8$" "$work/list.out" \
+        && grep -q "^Converter FTVF0TST at COM12 (not connected)$" "$work/list.out" \
+        || { cat "$work/list.out"; fail "--list of connected and remembered converters"; }
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --json remembered.json) >"$work/remembered.out"
+    local rc=$?
+    stop_sims $sim7 $sim8 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (remembered)"; }
+    pids=""
+    [ $rc -eq 0 ] || { cat "$work/remembered.out"; fail "--all with remembered converters: exit $rc, expected 0"; }
+    grep -q "^FTVF2Q7K  COM7   VX-58 Pro      2.14     finished       written and verified$" "$work/remembered.out" \
+        && grep -q "^FTVF8H3N  COM8   VX-36 Compact  1.07     finished       written and verified$" "$work/remembered.out" \
+        && grep -q "^FTVF5M9R  COM11  -              -        not connected  -$" "$work/remembered.out" \
+        && grep -q "^FTVF0TST  COM12  -              -        not connected  -$" "$work/remembered.out" \
+        || { cat "$work/remembered.out"; fail "--all summary with remembered converters"; }
+    cmp "$work/expected7.bin" "$work/memory7.bin" && cmp "$work/expected8.bin" "$work/memory8.bin" \
+        || fail "--all with remembered converters: a unit does not hold its firmware"
+    python3 - "$work/data/remembered.json" <<'PYTHON' || fail "--all report with remembered converters"
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert [(u["serial"], u["port"], u["result"]["code"]) for u in report["units"]] == [
+    ("FTVF2Q7K", "COM7", 23), ("FTVF8H3N", "COM8", 23)], report["units"]
+# In the registry's order of the sub-keys (Wine enumerates them sorted by name).
+assert report["notConnected"] == [{"serial": "FTVF0TST", "port": "COM12"}, {"serial": "FTVF5M9R", "port": "COM11"}], report
+PYTHON
+    echo "PASS bench: --list and --all tell connected from remembered converters; the two connected units are updated, exit 0"
+
+    # The program, its report and its traces at paths outside the ANSI code page: the children
+    # are started and the files made through the wide Windows calls.
+    local unicode_dir="$work/prüfstand-日本"
+    mkdir "$unicode_dir" && cp "$cli" "$unicode_dir/" || fail "a folder with a Unicode name"
+    start_sim_behind com7
+    sim7=$last_sim_pid
+    start_sim_behind com8 --end-address 7FFF
+    sim8=$last_sim_pid
+    pids="$sim7 $sim8"
+    (cd "$work/data" && wine_run "$unicode_dir/varnoflex-cli.exe" -y --language en --all --json "報告.json" \
+        --trace "跡.txt") >"$work/unicode.out"
+    rc=$?
+    stop_sims $sim7 $sim8 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (Unicode paths)"; }
+    pids=""
+    [ $rc -eq 0 ] || { cat "$work/unicode.out"; fail "--all from a Unicode path: exit $rc, expected 0"; }
+    python3 -c 'import json,sys; u=json.load(open(sys.argv[1]))["units"]; assert [x["result"]["code"] for x in u] == [23, 23], u' \
+        "$work/data/報告.json" && [ -s "$work/data/跡-FTVF2Q7K.txt" ] && [ -s "$work/data/跡-FTVF8H3N.txt" ] \
+        || { ls "$work/data"; fail "--all from a Unicode path: report or traces missing"; }
+    echo "PASS bench: --all started from a folder outside the ANSI code page writes its report and traces there too"
+
+    # Two console Ctrl-C (Wine turns SIGINT into CTRL_C_EVENT) in the write pass: the first
+    # warns, the second stops every child through its stop event, between frames.
+    start_sim_behind com7 --pace --memory-out "$work/stopped7.bin"
+    sim7=$last_sim_pid
+    start_sim_behind com8 --pace --memory-out "$work/stopped8.bin"
+    sim8=$last_sim_pid
+    pids="$sim7 $sim8"
+    (cd "$work/data" && timeout 240 python3 "$here/tests/cli/signal_driver.py" "$work/runs.json" \
+        stop "$WINELOADER" "$cli" -y --language en --all --json stopped.json --trace trace.txt \
+        2>>"$logs/wine-stderr.log")
+    stop_sims $sim7 $sim8 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (stop)"; }
+    pids=""
+    python3 - "$work/runs.json" "$work/data" <<'PYTHON' || fail "two Ctrl-C during --all under Wine (runs in $work/runs.json)"
+import json, os, sys
+[run] = json.load(open(sys.argv[1]))
+data = sys.argv[2]
+assert run["unsent"] == 0 and run["status"] == 130, run
+output = [line.rstrip("\r") for line in run["output"]]
+assert sum("Press Ctrl-C again within 5 seconds" in line for line in output) == 1, output
+for serial, port in (("FTVF2Q7K", "COM7"), ("FTVF8H3N", "COM8")):
+    assert any(line.startswith(f"{serial}  {port}") and "unfinished" in line and line.endswith("partly written")
+               for line in output), output
+    assert (f"{serial} {port}: update interrupted; the unit's memory is partly written. Start download again !"
+            in output), output
+    # The child closed its port and left its trace whole.
+    trace = [line.split(None, 1)[1] for line in open(os.path.join(data, f"trace-{serial}.txt"))]
+    operations = [line for line in trace if not line.startswith("wait ")]
+    assert operations[-1].strip() == "close" and "[256 data bytes]" in operations[-3], trace[-5:]
+units = json.load(open(os.path.join(data, "stopped.json")))["units"]
+assert [(u["serial"], u["exitStatus"], u["unfinished"], u["memory"]) for u in units] == [
+    ("FTVF2Q7K", 143, True, "partly written"), ("FTVF8H3N", 143, True, "partly written")], units
+assert all(0 < u["blocksWritten"] < 512 for u in units), units
+PYTHON
+    echo "PASS bench: two Ctrl-C stop every child between frames; each closes its port and leaves its trace and result"
+
+    # A port that cannot be opened: its error reaches the summary and the report.
+    register_converters FTVF2Q7K=COM7 FTVF8H3N=COM9
+    start_sim_behind com7
+    sim7=$last_sim_pid
+    pids=$sim7
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --json busy.json) >"$work/busy.out"
+    rc=$?
+    stop_sims $sim7 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (busy)"; }
+    pids=""
+    [ $rc -eq 8 ] || { cat "$work/busy.out"; fail "--all with a port that cannot be opened: exit $rc, expected 8"; }
+    grep -q "^FTVF8H3N COM9: last error of the serial port: Access denied$" "$work/busy.out" \
+        || { cat "$work/busy.out"; fail "the port's error in the summary"; }
+    python3 -c 'import json,sys; u=json.load(open(sys.argv[1]))["units"]; assert [(x["result"]["code"], x["lastError"]) for x in u] == [(23, None), (8, "Access denied")], u' \
+        "$work/data/busy.json" || fail "the port's error in the report"
+    echo "PASS bench: a port that cannot be opened gives its error to the summary and the report"
+
+    # Two connected converters with one serial: said, neither is updated, exit 75.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KB\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" \
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" >"$work/twice.reg"
+    load_registry "$work/twice.reg"
+    start_sim_behind com7 --end-address 0FFF --record "$work/twice7.txt"
+    sim7=$last_sim_pid
+    start_sim_behind com8 --end-address 0FFF --record "$work/twice8.txt"
+    sim8=$last_sim_pid
+    pids="$sim7 $sim8"
+    (cd "$work/data" && wine_run "$cli" -y --language en --all) >"$work/twice.out"
+    rc=$?
+    stop_sims $sim7 $sim8 || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (one serial)"; }
+    pids=""
+    [ $rc -eq 75 ] || { cat "$work/twice.out"; fail "two converters with one serial: exit $rc, expected 75"; }
+    grep -q "More than one converter carries the serial FTVF2Q7K" "$work/twice.out" \
+        && [ "$(grep -c "^FTVF2Q7K  COM[78]  .*  not updated: serial not unique  unchanged$" "$work/twice.out")" -eq 2 ] \
+        || { cat "$work/twice.out"; fail "two converters with one serial: summary"; }
+    ! grep -q -e '^frame ' -e '^wake byte' "$work/twice7.txt" "$work/twice8.txt" \
+        || fail "two converters with one serial: a unit was talked to"
+    echo "PASS bench: two converters with one serial are named and neither is updated, exit 75"
+    plug_ports
     load_registry ""
 }
 
@@ -483,6 +698,7 @@ case "${1:-}" in
     setup) do_setup ;;
     latency) do_latency ;;
     serial) do_serial ;;
+    bench) do_bench ;;
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
@@ -497,9 +713,10 @@ case "${1:-}" in
         (do_update) || rc=1
         (do_folders) || rc=1
         (do_serial) || rc=1
+        (do_bench) || rc=1
         (do_latency) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|folders|serial|latency|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|latency|cleanup|all" >&2; exit 2 ;;
 esac

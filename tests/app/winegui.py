@@ -21,7 +21,8 @@ COM_PORT = "COM7"
 DEFAULT_CONVERTER = "FTVF2Q7K"   # the sample list's first entry, as vf-testbed presents it
 
 # What the registry holds for a run: NO_KEY (no FTDI driver), EMPTY_KEY (the driver's key
-# without converters), or a list of converter serials (the first one on COM7).
+# without converters), or a list of converters: serials (the first one on COM7, the others on
+# COM11, COM12, ... which do not exist) or (serial, port) pairs.
 NO_KEY = "no-key"
 EMPTY_KEY = "empty-key"
 
@@ -85,8 +86,9 @@ class WinePrefix:
         if converters != NO_KEY:
             lines = ["Windows Registry Editor Version 5.00", "", f"[{FTDIBUS}]", ""]
             if converters != EMPTY_KEY:
-                for i, serial in enumerate(converters):
-                    port = COM_PORT if i == 0 else f"COM{10 + i}"
+                for i, converter in enumerate(converters):
+                    serial, port = converter if isinstance(converter, tuple) else (
+                        converter, COM_PORT if i == 0 else f"COM{10 + i}")
                     lines += [f"[{FTDIBUS}\\VID_0403+PID_6001+{serial}A\\0000\\Device Parameters]",
                               f'"PortName"="{port}"', ""]
             reg = os.path.join(self.path, "ftdibus.reg")

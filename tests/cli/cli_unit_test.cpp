@@ -1,153 +1,396 @@
-// The command-line updater's parts that need no unit: its JSON reader and writer, the unit
-// report and its times, the trace file names of --all, and the new options.
+// The command-line updater's parts that need no unit: the events of an update as the --all
+// parent takes them (the state, the memory statement, the report object), the channel's
+// lines, the report files that are never half written, the trace file names of --all, and
+// the options.
 #include "cli/cli_options.h"
-#include "cli/json.h"
+#include "cli/event_channel.h"
+#include "cli/report_file.h"
+#include "cli/unit_events.h"
 #include "cli/unit_report.h"
+#include "cli/update_events.h"
+#include "link/commands.h"
+#include "link/frames.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-TEST(Json, WritesAndReadsBackNestedValues)
+namespace fs = std::filesystem;
+
+UnitState stateOf(const std::vector<std::string>& lines)
 {
-    JsonValue inner = JsonValue::array();
-    inner.push(JsonValue::number(12));
-    inner.push(JsonValue::number(-0.25));
-    inner.push(JsonValue());
-    inner.push(JsonValue::boolean(false));
-    JsonValue document = JsonValue::object();
-    document.set("name", JsonValue::string("VX-58 \"Pro\"\\ für\n\ttab\x01"));
-    document.set("list", std::move(inner));
-    document.set("empty", JsonValue::object());
-    document.set("name", JsonValue::string("replaced, not doubled"));
-
-    const std::string text = document.write();
-    EXPECT_EQ(text.find("\"name\""), text.rfind("\"name\""));
-    const std::optional<JsonValue> read = parseJson(text);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->write(), text);
-    EXPECT_EQ(read->members().front().first, "name");   // member order is kept
-    EXPECT_EQ(read->find("name")->asString(), "replaced, not doubled");
-    EXPECT_EQ(read->find("list")->items().at(1).asNumber(), -0.25);
-    EXPECT_TRUE(read->find("list")->items().at(2).isNull());
-    EXPECT_EQ(read->find("missing"), nullptr);
-
-    JsonValue escaped = JsonValue::string("a\"b\\c\nd\x1f" "ä");
-    const std::string escapedText = escaped.write();
-    EXPECT_EQ(escapedText, "\"a\\\"b\\\\c\\nd\\u001fä\"");
-    EXPECT_EQ(parseJson(escapedText)->asString(), "a\"b\\c\nd\x1f" "ä");
+    UnitState state;
+    for (const std::string& line : lines) EXPECT_TRUE(state.takeLine(line)) << line;
+    return state;
 }
 
-TEST(Json, NumbersAreExactAndShort)
-{
-    EXPECT_EQ(JsonValue::number(266319).write(), "266319");
-    EXPECT_EQ(JsonValue::number(7.702).write(), "7.702");
-    EXPECT_EQ(JsonValue::number(0.1).write(), "0.1");
-    EXPECT_EQ(JsonValue::number(1.0 / 0.0).write(), "null");
-    EXPECT_EQ(parseJson("1e3")->asNumber(), 1000);
-    EXPECT_EQ(parseJson(" -0.5 ")->asNumber(), -0.5);
-}
+const std::string kIdentified =
+    R"({"event":"identified","serial":"FTVF2Q7K","port":"/dev/ttyUSB0",)"
+    R"("entry":{"model":"VX-58 Pro","target":"Lumetra LX","version":"2.14","firmwareFile":"VX58PRO_V214.hex"},"blocks":512})";
 
-TEST(Json, UnicodeEscapesBecomeUtf8)
+TEST(UnitEvents, MemoryIsUnchangedOnlyWhenNoEraseProgramModeOrBlockWentOut)
 {
-    EXPECT_EQ(parseJson("\"\\u00e9\\u20AC\"")->asString(), "é€");
-    EXPECT_EQ(parseJson("\"\\ud83d\\ude00\"")->asString(), "\xF0\x9F\x98\x80");
-    EXPECT_FALSE(parseJson("\"\\ud83d\""));          // a lone high surrogate
-    EXPECT_FALSE(parseJson("\"\\ude00\""));          // a lone low surrogate
-    EXPECT_FALSE(parseJson("\"\\u00g1\""));
-}
+    // Identified and blank-checked, then stopped: nothing that writes reached the unit.
+    const UnitState checked = stateOf({kIdentified, R"({"event":"blankCheck","blank":true})",
+                                       R"({"event":"result","code":null,"exitStatus":143,"stopped":true})"});
+    EXPECT_EQ(checked.memory(), MemoryState::Unchanged);
 
-TEST(Json, RefusesWhatIsNotOneValidDocument)
-{
-    for (const char* bad : {"", "{", "[1,]", "{\"a\" 1}", "{\"a\":1,}", "01", "1.", "-", ".5", "1e",
-                            "\"open", "\"tab\there\"", "\"\\x\"", "tru", "nul", "{} {}", "[1] x",
-                            "{1:2}", "'single'"}) {
-        EXPECT_FALSE(parseJson(bad)) << bad;
+    for (const std::string& touching : {std::string(R"({"event":"eraseSent"})"), std::string(R"({"event":"programMode"})"),
+                                        std::string(R"({"event":"blockWritten","block":0,"acknowledged":false})")}) {
+        const UnitState state =
+            stateOf({kIdentified, touching, R"({"event":"result","code":null,"exitStatus":143,"stopped":true})"});
+        EXPECT_EQ(state.memory(), MemoryState::PartlyWritten) << touching;
     }
-    std::string deep(65, '[');
-    deep += std::string(65, ']');
-    EXPECT_FALSE(parseJson(deep));
-    std::string fine(64, '[');
-    fine += std::string(64, ']');
-    EXPECT_TRUE(parseJson(fine));
+
+    // A unit whose program ended without its result after it was identified may have been
+    // written: it is never called unchanged.
+    EXPECT_EQ(stateOf({kIdentified}).memory(), MemoryState::PartlyWritten);
+    EXPECT_EQ(UnitState().memory(), MemoryState::Unchanged);
+
+    // Verified to the end.
+    const UnitState finished = stateOf({kIdentified, R"({"event":"programMode"})",
+                                        R"({"event":"code","code":22,"name":"OK_DOWNLOADED"})",
+                                        R"({"event":"code","code":23,"name":"OK_UPDATE_FINISHED"})",
+                                        R"({"event":"result","code":23,"exitStatus":0})"});
+    EXPECT_EQ(finished.memory(), MemoryState::WrittenAndVerified);
+    // A failed verify pass leaves it written but not verified.
+    const UnitState unverified = stateOf({kIdentified, R"({"event":"programMode"})", R"({"event":"verifyMode"})",
+                                          R"({"event":"result","code":16,"exitStatus":16})"});
+    EXPECT_EQ(unverified.memory(), MemoryState::PartlyWritten);
 }
 
-TEST(UnitReport, TimesAreUtcWithMilliseconds)
+TEST(UnitEvents, ProgressCountsAcknowledgedBlocksOfEachPass)
+{
+    UnitState state = stateOf({kIdentified, R"({"event":"programMode"})"});
+    EXPECT_TRUE(state.identified());
+    EXPECT_EQ(state.blockCount(), 512);
+    EXPECT_EQ(state.entry()->firmwareFile, "VX58PRO_V214.hex");
+    for (int block = 0; block < 100; ++block) {
+        state.takeLine(R"({"event":"blockWritten","block":)" + std::to_string(block) + R"(,"acknowledged":true})");
+    }
+    state.takeLine(R"({"event":"blockWritten","block":100,"acknowledged":false})");
+    EXPECT_EQ(state.blocksWritten(), 100);
+    EXPECT_FALSE(state.verifyPass());
+    state.takeLine(R"({"event":"verifyMode"})");
+    state.takeLine(R"({"event":"blockVerified","block":0,"acknowledged":true})");
+    EXPECT_TRUE(state.verifyPass());
+    EXPECT_EQ(state.blocksVerified(), 1);
+    // The result's counts are the child's own, and they win.
+    state.takeLine(R"({"event":"result","code":16,"name":"ERROR_VERIFY","exitStatus":16,"blocksWritten":512,)"
+                   R"("blocksVerified":3,"bytesSent":1000,"bytesReceived":20,"lastError":"Input/output error"})");
+    EXPECT_EQ(state.blocksWritten(), 512);
+    EXPECT_EQ(state.blocksVerified(), 3);
+    EXPECT_EQ(state.finalCode(), 16);
+    EXPECT_EQ(state.exitStatus(), 16);
+    EXPECT_EQ(state.lastError(), "Input/output error");
+}
+
+TEST(UnitEvents, WhatIsNotAKnownEventIsLeftOut)
+{
+    UnitState state;
+    for (const char* line : {"", "not json", "[1,2]", "{}", R"({"event":5})", R"({"event":"launched"})",
+                             R"({"event":"code","code":300})", R"({"event":"code","code":"12"})",
+                             R"({"event":"blockWritten","block":-1})", R"({"event":"identified","serial":"X"})",
+                             R"({"event":"result","exitStatus":-4})", R"({"event":"result","exitStatus":1e400})",
+                             "{\"event\":\"code\",\"code\":12}{"}) {
+        EXPECT_FALSE(state.takeLine(line)) << line;
+    }
+    EXPECT_FALSE(state.takeLine(std::string(kMaxEventLineBytes + 1, ' ')));
+    EXPECT_TRUE(state.storedCodes().empty());
+    EXPECT_FALSE(state.identified());
+    EXPECT_FALSE(state.resultKnown());
+    // Members this program does not know are fine.
+    EXPECT_TRUE(state.takeLine(R"({"event":"code","code":9,"name":"ERROR_ERASE_ALREADY_BLANK","later":[1]})"));
+    EXPECT_EQ(state.storedCodes(), std::vector<std::uint8_t>{9});
+}
+
+TEST(UnitEvents, TextsFromEventsCannotDriveATerminal)
+{
+    const UnitState state = stateOf({R"({"event":"identified","serial":"FT\u001b[2J","port":"COM\u009b7","blocks":16,)"
+                                     R"("entry":{"model":"VX\r\nfinished","target":"","version":"","firmwareFile":""}})"});
+    EXPECT_EQ(state.serial(), "FT<esc>[2J");
+    EXPECT_EQ(state.port(), "COM\xEF\xBF\xBD" "7");
+    EXPECT_EQ(state.entry()->model, "VX<cr><nl>finished");
+}
+
+TEST(UnitEvents, ReportObjectOfAUnit)
+{
+    const UnitState state = stateOf({kIdentified, R"({"event":"eraseSent"})", R"({"event":"programMode"})",
+                                     R"({"event":"code","code":12,"name":"ERROR_WRITE_BLOCK"})",
+                                     R"({"event":"result","code":12,"name":"ERROR_WRITE_BLOCK","exitStatus":12,)"
+                                     R"("blocksWritten":100,"blocksVerified":0,"bytesSent":26317,"bytesReceived":676})"});
+    using namespace std::chrono;
+    UnitReportExtras extras;
+    extras.times = RunTimes{system_clock::time_point{milliseconds(1000)}, system_clock::time_point{milliseconds(31250)},
+                            milliseconds(30250)};
+    const Json unit = unitReportObject(state, extras);
+    EXPECT_EQ(unit["serial"], "FTVF2Q7K");
+    EXPECT_EQ(unit["entry"]["model"], "VX-58 Pro");
+    EXPECT_EQ(unit["stored"], Json::array({Json{{"code", 12}, {"name", "ERROR_WRITE_BLOCK"}}}));
+    EXPECT_EQ(unit["result"]["name"], "ERROR_WRITE_BLOCK");
+    EXPECT_EQ(unit["exitStatus"], 12);
+    EXPECT_EQ(unit["start"], "1970-01-01T00:00:01.000Z");
+    EXPECT_EQ(unit["durationSeconds"], 30.25);
+    EXPECT_EQ(unit["blocksWritten"], 100);
+    EXPECT_EQ(unit["bytesSent"], 26317);
+    EXPECT_EQ(unit["memory"], "partly written");
+    EXPECT_EQ(unit["memoryPartlyWritten"], true);
+    EXPECT_EQ(unit["unfinished"], false);
+    EXPECT_TRUE(unit["lastError"].is_null());
+
+    // A converter another one shares its serial with: never started, nothing known but itself.
+    UnitReportExtras duplicate;
+    duplicate.serial = "FTVF2Q7K";
+    duplicate.port = "/dev/ttyUSB1";
+    duplicate.exitStatus = 75;
+    duplicate.duplicateSerial = true;
+    const Json other = unitReportObject(UnitState(), duplicate);
+    EXPECT_EQ(other["port"], "/dev/ttyUSB1");
+    EXPECT_TRUE(other["entry"].is_null() && other["result"].is_null() && other["start"].is_null());
+    EXPECT_EQ(other["memory"], "unchanged");
+    EXPECT_EQ(other["duplicateSerial"], true);
+
+    const Json document = reportDocument(Json::array({unit, other}), true);
+    EXPECT_EQ(document["program"], "varnoflex-cli");
+    EXPECT_EQ(document["interrupted"], true);
+    EXPECT_EQ(document["units"].size(), 2u);
+    EXPECT_TRUE(document["notConnected"].is_array());
+    // Member order is the documented one.
+    EXPECT_EQ(jsonDocumentText(document).find("\"program\""), 4u);
+}
+
+TEST(UnitEvents, TimesAreUtcWithMillisecondsAndTheLengthIsTheSteadyClocks)
 {
     using namespace std::chrono;
     EXPECT_EQ(isoTime(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(isoTime(system_clock::time_point{milliseconds(1700000000123)}), "2023-11-14T22:13:20.123Z");
     EXPECT_EQ(isoTime(system_clock::time_point{milliseconds(951782399999)}), "2000-02-28T23:59:59.999Z");
+    const RunClock clock;
+    const RunTimes times = clock.times();
+    EXPECT_GE(times.length.count(), 0);
+    EXPECT_EQ(times.end - times.start, duration_cast<system_clock::duration>(times.length));
 }
 
-TEST(UnitReport, MembersOfAUnit)
+TEST(EventChannel, LinesAreTakenWholeAndOverlongOnesDropped)
 {
-    using namespace std::chrono;
-    UnitRecord record;
-    record.serial = "FTVF2Q7K";
-    record.port = "/dev/ttyUSB0";
-    record.entry = ReportEntry{"VX-58 Pro", "Lumetra LX", "2.14", "VX58PRO_V214.hex"};
-    record.storedCodes = {9, 22, 23};
-    record.finalCode = 23;
-    record.start = system_clock::time_point{milliseconds(1000)};
-    record.end = system_clock::time_point{milliseconds(31250)};
-    record.blocksWritten = 512;
-    record.blocksVerified = 511;
-    record.bytesSent = 266319;
-    record.bytesReceived = 6235;
-    const JsonValue unit = unitReport(record);
-    EXPECT_EQ(unit.find("serial")->asString(), "FTVF2Q7K");
-    EXPECT_EQ(unit.find("entry")->find("firmwareFile")->asString(), "VX58PRO_V214.hex");
-    const auto& stored = unit.find("stored")->items();
-    ASSERT_EQ(stored.size(), 3u);
-    EXPECT_EQ(stored[0].find("name")->asString(), "ERROR_ERASE_ALREADY_BLANK");
-    EXPECT_EQ(stored[1].find("code")->asNumber(), 22);
-    EXPECT_EQ(unit.find("result")->find("name")->asString(), "OK_UPDATE_FINISHED");
-    EXPECT_EQ(unit.find("durationSeconds")->asNumber(), 30.25);
-    EXPECT_EQ(unit.find("start")->asString(), "1970-01-01T00:00:01.000Z");
-    EXPECT_EQ(unit.find("blocksVerified")->asNumber(), 511);
-    EXPECT_EQ(unit.find("bytesSent")->asNumber(), 266319);
+    LineReader reader(16);
+    EXPECT_TRUE(reader.take("{\"a\"").empty());
+    EXPECT_EQ(reader.take(":1}\n{\"b\":2}\n{"), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}"}));
+    EXPECT_EQ(reader.take("}\n"), std::vector<std::string>{"{}"});
+    // Too long, in pieces: dropped up to its end, the next line is taken again.
+    EXPECT_TRUE(reader.take("0123456789").empty());
+    EXPECT_TRUE(reader.take("0123456789").empty());
+    EXPECT_EQ(reader.take("0123456789\nshort\n"), std::vector<std::string>{"short"});
+    EXPECT_EQ(reader.take("\n"), std::vector<std::string>{""});
 
-    // Nothing identified: no serial, port, entry or result, but the codes and times stay.
-    UnitRecord none;
-    none.storedCodes = {8};
-    none.finalCode = 8;
-    const JsonValue empty = unitReport(none);
-    EXPECT_TRUE(empty.find("serial")->isNull());
-    EXPECT_TRUE(empty.find("port")->isNull());
-    EXPECT_TRUE(empty.find("entry")->isNull());
-    EXPECT_EQ(empty.find("result")->find("name")->asString(), "NO_DEVICE_DETECTED");
-
-    const JsonValue document = reportDocument({unit, empty}, true);
-    EXPECT_EQ(document.find("program")->asString(), "varnoflex-cli");
-    EXPECT_TRUE(document.find("interrupted")->asBool());
-    EXPECT_EQ(document.find("units")->items().size(), 2u);
+    std::uint64_t number = 0;
+    EXPECT_TRUE(parseHandleNumber("17", number));
+    EXPECT_EQ(number, 17u);
+    for (const char* bad : {"", "-1", "+3", " 3", "3a", "1234567890123456789"}) EXPECT_FALSE(parseHandleNumber(bad, number)) << bad;
 }
 
-// A refused firmware file: its problem's kind and where it is, null where it concerns none.
+TEST(EventChannel, StandardStreamsAndClosedDescriptorsAreRefused)
+{
+    for (const char* number : {"0", "1", "2", "987654", "x"}) {
+        EventChannel channel;
+        std::string error;
+        EXPECT_FALSE(channel.open(number, error)) << number;
+        EXPECT_NE(error.find("--event-fd"), std::string::npos);
+    }
+}
+
+// Feeds the observer the frames of a short update and collects what it sends.
+class EventsOf {
+public:
+    UnitEventLog log;
+    UpdateEventObserver observer{log, nullptr};
+
+    void write(const std::vector<std::uint8_t>& frame, bool accepted = true) { observer.bytesWritten(frame, accepted); }
+    void read(const std::vector<std::uint8_t>& bytes, std::size_t wanted) { observer.bytesRead(bytes, wanted, ""); }
+};
+
+std::vector<std::uint8_t> command(std::uint8_t code)
+{
+    return buildCommandFrame(code, {});
+}
+
+std::vector<std::uint8_t> dataBlock(bool last = false)
+{
+    const std::array<std::uint8_t, 256> block{};
+    const auto frame = buildDataBlockFrame(block, last);
+    return {frame.begin(), frame.end()};
+}
+
+const std::vector<std::uint8_t> kAck(kAckFrame.begin(), kAckFrame.end());
+const std::vector<std::uint8_t> kBlockAck = {0x02, 0x02, 0x06, 0x06, 0xF2, 0x03};
+const std::vector<std::uint8_t> kRefused = {0x02, 0x02, 0x06, 0x15, 0xE3, 0x03};
+
+TEST(UpdateEventObserver, FramesOnThePortBecomeEvents)
+{
+    EventsOf events;
+    events.write(command(CMD_BLANK_CHECK));
+    events.read({0x02, 0x01, 0x15, 0xEA, 0x03}, 5);   // not blank
+    EXPECT_EQ(events.log.state().memory(), MemoryState::Unchanged);
+    events.write(command(CMD_ERASE));
+    EXPECT_EQ(events.log.state().memory(), MemoryState::PartlyWritten);
+    events.write(command(CMD_PROGRAM_MODE));
+    events.read(kAck, 5);
+    events.write(dataBlock());
+    events.read(kBlockAck, 6);
+    events.write(dataBlock());
+    events.read(kRefused, 6);
+    UnitState state = events.log.state();
+    EXPECT_EQ(state.blocksWritten(), 1);
+    EXPECT_FALSE(state.verifyPass());
+    events.write(command(CMD_VERIFY));
+    events.read(kAck, 5);
+    events.write(dataBlock(true));
+    events.read(kBlockAck, 6);
+    state = events.log.state();
+    EXPECT_TRUE(state.verifyPass());
+    EXPECT_EQ(state.blocksVerified(), 1);
+    EXPECT_EQ(state.blocksWritten(), 1);
+
+    // A failure with a reason reaches the state as the port's last error; a time-out does not.
+    events.observer.bytesRead({}, 6, "");
+    EXPECT_TRUE(events.log.state().lastError().empty());
+    events.observer.portOpenFailed("/dev/ttyUSB0", "Device or resource busy");
+    EXPECT_EQ(events.log.state().lastError(), "Device or resource busy");
+}
+
+TEST(UpdateEventObserver, AWriteThePortDidNotTakeStillCountsAsSent)
+{
+    EventsOf events;
+    events.write(dataBlock(), false);
+    events.read({}, 6);
+    EXPECT_EQ(events.log.state().memory(), MemoryState::PartlyWritten);
+    EXPECT_EQ(events.log.state().blocksWritten(), 0);
+}
+
+class ReportFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = fs::temp_directory_path() /
+                 ("vf-report-file-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::vector<std::string> namesInFolder() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string contentOf(const fs::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path folder;
+};
+
+TEST_F(ReportFileTest, TheOldFileStaysUntilTheNewOneIsWhole)
+{
+    const fs::path target = folder / "report.json";
+    std::ofstream(target) << "old";
+    ReportFile file;
+    std::string error;
+    ASSERT_TRUE(file.create(target.string(), error)) << error;
+    ASSERT_TRUE(file.write("new report\n"));
+    EXPECT_EQ(contentOf(target), "old");
+    EXPECT_EQ(namesInFolder().size(), 2u);   // the old one and the new one beside it
+    ASSERT_TRUE(file.commit(error)) << error;
+    EXPECT_EQ(contentOf(target), "new report\n");
+    EXPECT_EQ(namesInFolder(), std::vector<std::string>{"report.json"});
+}
+
+TEST_F(ReportFileTest, AFileThatIsNotCommittedLeavesNothing)
+{
+    {
+        ReportFile file;
+        std::string error;
+        ASSERT_TRUE(file.create((folder / "trace.txt").string(), error));
+        file.write("half");
+    }
+    EXPECT_TRUE(namesInFolder().empty());
+}
+
+TEST_F(ReportFileTest, APlaceThatCannotTakeItIsRefusedAtOnce)
+{
+    ReportFile file;
+    std::string error;
+    EXPECT_FALSE(file.create((folder / "missing" / "report.json").string(), error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_FALSE(file.create(folder.string(), error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(ReportFileTest, ADeviceIsWrittenDirectlyAndAFullOneFails)
+{
+    ReportFile full;
+    std::string error;
+    ASSERT_TRUE(full.create("/dev/full", error)) << error;
+    full.write(std::string(100000, 'x'));
+    EXPECT_FALSE(full.commit(error));
+    EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+
+    ReportFile null;
+    ASSERT_TRUE(null.create("/dev/null", error)) << error;
+    null.write("nothing\n");
+    EXPECT_TRUE(null.commit(error)) << error;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(ReportFileTest, ASymbolicLinkStaysAndItsFileIsReplaced)
+{
+    std::ofstream(folder / "real.json") << "old";
+    fs::create_symlink("real.json", folder / "link.json");
+    ReportFile file;
+    std::string error;
+    ASSERT_TRUE(file.create((folder / "link.json").string(), error)) << error;
+    file.write("new");
+    ASSERT_TRUE(file.commit(error)) << error;
+    EXPECT_TRUE(fs::is_symlink(folder / "link.json"));
+    EXPECT_EQ(contentOf(folder / "real.json"), "new");
+}
+
+// A refused firmware file: its problem's kind and where it is, null where it concerns none;
+// an event that does not say which file and what kind is left out.
 TEST(UnitReport, FirmwareProblem)
 {
-    UnitRecord record;
-    record.finalCode = 3;
-    EXPECT_TRUE(unitReport(record).find("firmwareProblem")->isNull());
+    UnitState state;
+    EXPECT_TRUE(unitReportObject(state, UnitReportExtras{})["firmwareProblem"].is_null());
+    EXPECT_FALSE(state.takeLine(R"({"event":"firmwareRefused","kind":"checksumMismatch"})"));
+    EXPECT_FALSE(state.firmwareRefusal());
 
-    record.firmwareProblem = FirmwareProblem{FirmwareProblemKind::ChecksumMismatch, 12, 14, 0x10020};
-    const JsonValue problem = *unitReport(record).find("firmwareProblem");
-    EXPECT_EQ(problem.find("kind")->asString(), "checksumMismatch");
-    EXPECT_EQ(problem.find("record")->asNumber(), 12);
-    EXPECT_EQ(problem.find("line")->asNumber(), 14);
-    EXPECT_EQ(problem.find("address")->asNumber(), 0x10020);
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"VX58PRO_V214.hex","kind":"checksumMismatch",)"
+                               R"("record":12,"line":14,"address":65568,"text":"line 14, record 12: checksum"})"));
+    const Json problem = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
+    EXPECT_EQ(problem, (Json{{"kind", "checksumMismatch"}, {"record", 12}, {"line", 14}, {"address", 0x10020}}));
+    EXPECT_EQ(state.firmwareRefusal()->text, "line 14, record 12: checksum");
 
-    record.firmwareProblem = FirmwareProblem{FirmwareProblemKind::NoDataRecord, 0, 0, -1};
-    const JsonValue empty = *unitReport(record).find("firmwareProblem");
-    EXPECT_EQ(empty.find("kind")->asString(), "noDataRecord");
-    for (const char* member : {"record", "line", "address"}) {
-        EXPECT_TRUE(empty.find(member)->isNull()) << member;
-    }
+    ASSERT_TRUE(state.takeLine(R"({"event":"firmwareRefused","file":"a.hex","kind":"noDataRecord",)"
+                               R"("record":null,"line":0,"address":-1})"));
+    const Json empty = unitReportObject(state, UnitReportExtras{})["firmwareProblem"];
+    EXPECT_EQ(empty["kind"], "noDataRecord");
+    for (const char* member : {"record", "line", "address"}) EXPECT_TRUE(empty[member].is_null()) << member;
 }
 
 TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
@@ -159,19 +402,21 @@ TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
     EXPECT_EQ(traceFileForUnit("C:\\bench\\run.1.log", "FTVF2Q7K"), "C:\\bench\\run.1-FTVF2Q7K.log");
 }
 
-bool parses(std::vector<const char*> arguments, CliOptions& options, std::string& error)
+bool parses(std::vector<std::string> arguments, CliOptions& options, std::string& error)
 {
     return parseCliOptions(arguments, options, error);
 }
 
-TEST(CliOptions, SerialAllJsonAndTrace)
+TEST(CliOptions, SerialAllJsonTraceAndTheChildInterface)
 {
     CliOptions options;
     std::string error;
-    ASSERT_TRUE(parses({"--serial", "FTVF2Q7K", "--json=-", "--trace", "t.txt"}, options, error)) << error;
+    ASSERT_TRUE(parses({"--serial", "FTVF2Q7K", "--json=-", "--trace", "t.txt", "--event-fd", "5"}, options, error))
+        << error;
     EXPECT_EQ(options.serial, "FTVF2Q7K");
     EXPECT_EQ(options.jsonFile, "-");
     EXPECT_EQ(options.traceFile, "t.txt");
+    EXPECT_EQ(options.eventFd, "5");
     EXPECT_FALSE(options.all);
 
     for (const char* serial : {"FTVF2Q7", "FTVF2Q7KX", "FTVF-Q7K", "FTVF Q7K", ""}) {
@@ -179,12 +424,12 @@ TEST(CliOptions, SerialAllJsonAndTrace)
         EXPECT_FALSE(parses({"--serial", serial}, bad, error)) << serial;
         EXPECT_NE(error.find("--serial"), std::string::npos);
     }
-    CliOptions both;
-    EXPECT_FALSE(parses({"--all", "--serial", "FTVF2Q7K"}, both, error));
-    CliOptions traceToOutput;
-    EXPECT_FALSE(parses({"--trace", "-"}, traceToOutput, error));
-    CliOptions noFile;
-    EXPECT_FALSE(parses({"--json"}, noFile, error));
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--all", "--serial", "FTVF2Q7K"}, {"--trace", "-"}, {"--json"},
+          {"--event-fd", "x"}, {"--event-fd", "-3"}, {"--stop-event="}, {"--all", "--event-fd", "4"}}) {
+        CliOptions rejected;
+        EXPECT_FALSE(parses(bad, rejected, error)) << bad.front();
+    }
     CliOptions all;
     ASSERT_TRUE(parses({"--all", "--json", "r.json"}, all, error));
     EXPECT_TRUE(all.all);

@@ -5,7 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_texts.h"
 #include "cli/latency_hint.h"
-#include "cli/unit_report.h"
+#include "cli/unit_events.h"
 #include "update/result_codes.h"
 
 #include <gtest/gtest.h>
@@ -99,32 +99,47 @@ TEST(LatencyTimer, OptionTakesOneTo255Milliseconds)
     for (const auto& [word, expected] : {std::pair{"1", 1}, std::pair{"255", 255}, std::pair{"016", 16}}) {
         CliOptions options;
         std::string error;
-        const std::vector<const char*> arguments = {"--set-latency-timer", word};
+        const std::vector<std::string> arguments = {"--set-latency-timer", word};
         ASSERT_TRUE(parseCliOptions(arguments, options, error)) << word << ": " << error;
         EXPECT_EQ(options.setLatencyTimerMs, expected);
     }
     CliOptions inlineValue;
     std::string error;
-    const std::vector<const char*> inlineArguments = {"--set-latency-timer=2"};
+    const std::vector<std::string> inlineArguments = {"--set-latency-timer=2"};
     ASSERT_TRUE(parseCliOptions(inlineArguments, inlineValue, error)) << error;
     EXPECT_EQ(inlineValue.setLatencyTimerMs, 2);
     for (const char* word : {"0", "256", "1000", "-1", "x", ""}) {
         CliOptions options;
-        const std::vector<const char*> arguments = {"--set-latency-timer", word};
+        const std::vector<std::string> arguments = {"--set-latency-timer", word};
         EXPECT_FALSE(parseCliOptions(arguments, options, error)) << word;
         EXPECT_TRUE(contains(error, "--set-latency-timer takes 1 to 255")) << error;
     }
     CliOptions missing;
-    const std::vector<const char*> noValue = {"--set-latency-timer"};
+    const std::vector<std::string> noValue = {"--set-latency-timer"};
     EXPECT_FALSE(parseCliOptions(noValue, missing, error));
 }
 
+// The timer reaches the report through the unit's events (a --all child sends it to its
+// parent); a value no converter can have is not an event.
 TEST(LatencyTimer, ReportCarriesTheTimerReadOrNull)
 {
-    UnitRecord record;
-    record.latencyTimerMs = 16;
-    EXPECT_EQ(unitReport(record).find("latencyTimerMs")->asNumber(), 16);
-    EXPECT_TRUE(unitReport(UnitRecord{}).find("latencyTimerMs")->isNull());
+    UnitState state;
+    ASSERT_TRUE(state.takeLine(R"({"event":"latencyTimer","milliseconds":16})"));
+    EXPECT_EQ(unitReportObject(state, UnitReportExtras{})["latencyTimerMs"], 16);
+    EXPECT_TRUE(unitReportObject(UnitState(), UnitReportExtras{})["latencyTimerMs"].is_null());
+
+    for (const char* line : {R"({"event":"latencyTimer","milliseconds":0})",
+                             R"({"event":"latencyTimer","milliseconds":256})",
+                             R"({"event":"latencyTimer","milliseconds":1.5})",
+                             R"({"event":"latencyTimer","milliseconds":"16"})", R"({"event":"latencyTimer"})"}) {
+        UnitState refused;
+        EXPECT_FALSE(refused.takeLine(line)) << line;
+        EXPECT_FALSE(refused.latencyTimerMs().has_value()) << line;
+    }
+    // A later reading replaces an earlier one; the result that follows keeps it.
+    ASSERT_TRUE(state.takeLine(R"({"event":"latencyTimer","milliseconds":1})"));
+    ASSERT_TRUE(state.takeLine(R"({"event":"result","code":23,"name":"OK_UPDATE_FINISHED","exitStatus":0})"));
+    EXPECT_EQ(state.latencyTimerMs(), 1);
 }
 
 }  // namespace

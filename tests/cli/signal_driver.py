@@ -4,10 +4,13 @@ port left locked by the first run shows in the second.
 
     signal_driver.py RESULT_JSON SCENARIO PROGRAM [ARGS...]
 
-SCENARIO: hangup, one-interrupt, two-interrupts, terminate; twice (two runs, no signal); or
+SCENARIO: hangup, one-interrupt, two-interrupts, terminate; stop (two interrupts, one run);
+twice (two runs, no signal); or
 watch-descriptors (no signal; records which descriptors of the program lead to a terminal,
-the port, while it runs). Each run's exit status (negative: killed by that signal), output
-and descriptors go to RESULT_JSON.
+the port, while it runs); or group-interrupts (the program leads a process group of its own,
+as a shell's job does, and the group gets SIGINT, as from a terminal's Ctrl-C, when the
+first line of a write pass shows, and again a second later). Each run's exit status
+(negative: killed by that signal), output and descriptors go to RESULT_JSON.
 """
 import json
 import os
@@ -26,12 +29,14 @@ SCENARIOS = {
     "hangup": [signal.SIGHUP],
     "one-interrupt": [signal.SIGINT],
     "two-interrupts": [signal.SIGINT, signal.SIGINT],
+    "stop": [signal.SIGINT, signal.SIGINT],   # as two-interrupts, without the second run
     "terminate": [signal.SIGTERM],
     "watch-descriptors": [],
     "twice": [],
 }
 WATCH_STEP_S = 0.01
 SECOND_RUN = {"two-interrupts", "terminate", "twice"}
+GROUP_SIGNAL_GAP_S = 1.0
 
 
 def watch_descriptors(pid, found):
@@ -76,8 +81,40 @@ def run(command, signals, watch=False):
             "port_descriptors": sorted(port_descriptors)}
 
 
+def run_group(command):
+    """Ctrl-C at a terminal reaches the whole foreground process group: SIGINT to the group
+    when a write pass first shows, and once more GROUP_SIGNAL_GAP_S later."""
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               stdin=subprocess.DEVNULL, text=True, process_group=0)
+    sent = []
+
+    def signal_group():
+        try:
+            os.killpg(process.pid, signal.SIGINT)
+            sent.append(time.monotonic())
+        except ProcessLookupError:   # the group has gone: the program ended
+            pass
+
+    lines = []
+    second = None
+    for line in process.stdout:
+        lines.append(line.rstrip("\n"))
+        if second is None and "Writing" in line:
+            signal_group()
+            second = threading.Timer(GROUP_SIGNAL_GAP_S, signal_group)
+            second.start()
+    status = process.wait(timeout=TIMEOUT_S)
+    if second is not None:
+        second.join()
+    return {"status": status, "output": lines, "unsent": 2 - len(sent)}
+
+
 def main(argv):
     result_path, scenario, command = argv[1], argv[2], argv[3:]
+    if scenario == "group-interrupts":
+        with open(result_path, "w") as out:
+            json.dump([run_group(command)], out)
+        return 0
     runs = [run(command, SCENARIOS[scenario], watch=scenario == "watch-descriptors")]
     if scenario in SECOND_RUN:
         runs.append(run(command, []))

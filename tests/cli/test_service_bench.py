@@ -1,7 +1,8 @@
 """varnoflex-cli on a service bench: several units behind their own emulated converters
 (vf-testbed --unit), --serial, --all with its summary, exit status and JSON report, --trace
-against what the simulated unit recorded, and Ctrl-C during --all. Every run happens in a
-temporary copy of the sample data set.
+against what the simulated unit recorded, Ctrl-C and SIGTERM during --all, a caller that
+ignores SIGCHLD, reports that cannot be written, a busy port and converters that share a
+serial. Every run happens in a temporary copy of the sample data set.
 
 Environment: VF_CLI, VF_TESTBED, VF_SAMPLE_DIR, VF_IMAGE_TOOL (as for test_cli.py).
 """
@@ -32,6 +33,10 @@ UNITS = [
     ("FTVF0TST", "VX-90 Test", "Test Rig", "9.99", "VX58PRO_V214.hex"),
 ]
 EXIT_USAGE = 64
+EXIT_REPORT_NOT_WRITTEN = 73
+EXIT_DUPLICATE_SERIAL = 75
+DRIVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "signal_driver.py")
+HEADING = ["Serial", "Port", "Model", "Version", "Result", "Memory"]
 
 
 def load_image_tool():
@@ -74,7 +79,7 @@ def summary_rows(stdout):
     """The rows of the summary table after its heading, split on runs of two spaces or more."""
     lines = stdout.splitlines()
     heading = next(i for i, line in enumerate(lines) if line.startswith("Serial  "))
-    assert re.split(r"\s{2,}", lines[heading]) == ["Serial", "Port", "Model", "Version", "Result"]
+    assert re.split(r"\s{2,}", lines[heading]) == HEADING
     rows = []
     for line in lines[heading + 1:]:
         if not line.strip():
@@ -103,10 +108,10 @@ def test_all_updates_four_units_and_one_failure_stops_no_other(data):
 
     rows = summary_rows(result.stdout)
     assert rows == [
-        ["FTVF2Q7K", "/dev/ttyUSB0", "VX-58 Pro", "2.14", "finished"],
-        ["FTVF8H3N", "/dev/ttyUSB1", "VX-36 Compact", "1.07", "finished"],
-        ["FTVF5M9R", "/dev/ttyUSB2", "VX-44 Macro Ring", "3.02", "failed: 12 ERROR_WRITE_BLOCK"],
-        ["FTVF0TST", "/dev/ttyUSB3", "VX-90 Test", "9.99", "finished"],
+        ["FTVF2Q7K", "/dev/ttyUSB0", "VX-58 Pro", "2.14", "finished", "written and verified"],
+        ["FTVF8H3N", "/dev/ttyUSB1", "VX-36 Compact", "1.07", "finished", "written and verified"],
+        ["FTVF5M9R", "/dev/ttyUSB2", "VX-44 Macro Ring", "3.02", "failed: 12 ERROR_WRITE_BLOCK", "partly written"],
+        ["FTVF0TST", "/dev/ttyUSB3", "VX-90 Test", "9.99", "finished", "written and verified"],
     ]
     # Not a terminal: progress lines per unit, every 10 %, through both passes.
     for serial, *_rest in UNITS:
@@ -134,7 +139,9 @@ def test_all_updates_four_units_and_one_failure_stops_no_other(data):
             assert unit["stored"] == [{"code": 12, "name": "ERROR_WRITE_BLOCK"}]
             assert unit["exitStatus"] == 12
             assert (unit["blocksWritten"], unit["blocksVerified"]) == (100, 0)
+            assert (unit["memory"], unit["memoryPartlyWritten"]) == ("partly written", True)
         else:
+            assert (unit["memory"], unit["memoryPartlyWritten"]) == ("written and verified", False)
             assert unit["result"] == {"code": 23, "name": "OK_UPDATE_FINISHED"}
             assert [c["code"] for c in unit["stored"]] == [22, 23]
             assert unit["exitStatus"] == 0
@@ -148,6 +155,7 @@ def test_all_updates_four_units_and_one_failure_stops_no_other(data):
     second = run_cli(data, again, "--all", "--json", "again.json")
     assert second.returncode == 0, second.stdout + second.stderr
     assert [row[4] for row in summary_rows(second.stdout)] == ["finished"] * 4
+    assert report["notConnected"] == []
     for index, (_serial, _model, _target, _version, firmware) in enumerate(UNITS):
         assert (data / f"again{index}.bin").read_bytes() == image_of(firmware)
     codes = [[c["code"] for c in u["stored"]] for u in json.loads((data / "again.json").read_text())["units"]]
@@ -263,9 +271,10 @@ def test_json_on_standard_output(data):
     assert "Update successful finished !" in result.stderr
 
 
-def signal_all_while_writing(data, unit_count, signal_number, *sim_options):
+def signal_all_while_writing(data, unit_count, signals, *sim_options):
     """Runs --all over the first unit_count units, each with its memory written out, sends the
-    signal once every unit is writing, and returns (exit status, stdout, stderr)."""
+    first signal once every unit is writing and each further one after the warning, and
+    returns (exit status, stdout, stderr)."""
     testbed = []
     for index, (serial, *_rest) in enumerate(UNITS[:unit_count]):
         testbed += ["--unit", serial, *sim_options, "--memory-out", f"memory{index}.bin"]
@@ -281,15 +290,28 @@ def signal_all_while_writing(data, unit_count, signal_number, *sim_options):
             seen.add(match.group(1))
         if len(seen) == unit_count:
             break
-    process.send_signal(signal_number)   # the testbed passes it on to varnoflex-cli
-    rest, errors = process.communicate(timeout=TIMEOUT_S)
-    return process.returncode, "".join(output) + rest, errors
+    errors = []
+    process.send_signal(signals[0])   # the testbed passes it on to varnoflex-cli
+    for signal_number in signals[1:]:
+        for line in process.stderr:
+            errors.append(line)
+            if "Press Ctrl-C again" in line:
+                break
+        process.send_signal(signal_number)
+    rest, more_errors = process.communicate(timeout=TIMEOUT_S)
+    return process.returncode, "".join(output) + rest, "".join(errors) + more_errors
 
 
-def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
-    status, stdout, errors = signal_all_while_writing(data, 3, signal.SIGINT, "--pace")
-    assert status == 130, stdout + errors
-    assert [row[4] for row in summary_rows(stdout)] == ["unfinished"] * 3
+@pytest.mark.parametrize("signals, status", [
+    ([signal.SIGINT, signal.SIGINT], 130),
+    ([signal.SIGTERM], 143),
+], ids=["two-ctrl-c", "sigterm"])
+def test_a_stop_ends_every_unit_between_frames_and_names_the_unfinished(data, signals, status):
+    code, stdout, errors = signal_all_while_writing(data, 3, signals, "--pace")
+    assert code == status, stdout + errors
+    if len(signals) == 2:
+        assert errors.count("Press Ctrl-C again within 5 seconds") == 1
+    assert [row[4:] for row in summary_rows(stdout)] == [["unfinished", "partly written"]] * 3
     for index, (serial, *_rest) in enumerate(UNITS[:3]):
         assert (f"{serial} /dev/ttyUSB{index}: update interrupted; the unit's memory is partly written. "
                 "Start download again !") in stdout
@@ -297,12 +319,220 @@ def test_ctrl_c_stops_every_unit_and_names_the_unfinished(data):
         assert memory != b"\xff" * MEMORY_BYTES and memory != image_of(UNITS[index][4])
     report = json.loads((data / "report.json").read_text())
     assert report["interrupted"] is True
-    assert [(u["serial"], u["unfinished"], u["memoryPartlyWritten"]) for u in report["units"]] == [
-        (u[0], True, True) for u in UNITS[:3]]
+    assert [(u["serial"], u["unfinished"], u["memory"], u["memoryPartlyWritten"]) for u in report["units"]] == [
+        (u[0], True, "partly written", True) for u in UNITS[:3]]
+    # Each child stopped on its own between frames (SIGTERM from the parent) and told so.
+    assert [u["exitStatus"] for u in report["units"]] == [143] * 3
+    assert all(0 < u["blocksWritten"] < 512 for u in report["units"])
+
+
+def run_in_group(data, testbed, *args):
+    """varnoflex-cli leading a process group of its own inside the testbed, the group sent
+    SIGINT when the write pass first shows and again a second later (signal_driver.py)."""
+    runs_file = data / "runs.json"
+    command = [TESTBED, *testbed, "--", sys.executable, DRIVER, str(runs_file), "group-interrupts",
+               CLI, "-y", "--language", "en", *args]
+    result = subprocess.run(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=TIMEOUT_S)
+    assert result.returncode == 0, result.stdout + result.stderr
+    [run] = json.loads(runs_file.read_text())
+    return run
+
+
+def test_ctrl_c_at_the_terminal_warns_once_and_the_second_says_what_each_memory_holds(data):
+    # A blank unit, one holding older firmware (it is erased first) and a paced one; the
+    # terminal's Ctrl-C reaches the whole foreground process group, twice, a second apart.
+    testbed = ["--unit", "FTVF2Q7K", "--memory-out", "memory0.bin", "--record", "record0.txt",
+               "--unit", "FTVF8H3N", "--old-firmware", "--memory-out", "memory1.bin", "--record", "record1.txt",
+               "--unit", "FTVF5M9R", "--pace", "--memory-out", "memory2.bin", "--record", "record2.txt"]
+    run = run_in_group(data, testbed, "--all", "--json", "report.json")
+    assert run["status"] == 130, run
+    assert run["unsent"] == 0, "the run ended on the first Ctrl-C"
+    output = "\n".join(run["output"])
+    assert output.count("Press Ctrl-C again within 5 seconds") == 1
+    report = json.loads((data / "report.json").read_text())
+    assert report["interrupted"] is True
+    for index, (row, unit) in enumerate(zip(summary_rows(output), report["units"])):
+        record = (data / f"record{index}.txt").read_text()
+        touched = " erase" in record or "block " in record
+        assert touched, record[-2000:]
+        assert row[4:] == ["unfinished", "partly written"], row
+        assert (unit["memory"], unit["memoryPartlyWritten"], unit["unfinished"]) == ("partly written", True, True)
+
+    # The next --all finishes every one of them.
+    again = []
+    for index, serial in enumerate(["FTVF2Q7K", "FTVF8H3N", "FTVF5M9R"]):
+        again += ["--unit", serial, "--memory-in", f"memory{index}.bin", "--memory-out", f"again{index}.bin"]
+    second = run_cli(data, again, "--all")
+    assert second.returncode == 0, second.stdout + second.stderr
+    assert [row[4:] for row in summary_rows(second.stdout)] == [["finished", "written and verified"]] * 3
+    for index, (_serial, _model, _target, _version, firmware) in enumerate(UNITS[:3]):
+        assert (data / f"again{index}.bin").read_bytes() == image_of(firmware)
+
+
+def test_all_ends_when_the_caller_ignores_sigchld(data):
+    # An ignored SIGCHLD survives exec (bash's trap '' CHLD, some supervisors): the children
+    # would be reaped unseen.
+    testbed = ["--unit", "FTVF8H3N", "--end-address", "7FFF", "--unit", "FTVF5M9R", "--end-address", "FFFF",
+               "--fault", "refuse-write-block=3"]
+    program = ["bash", "-c", 'trap "" CHLD; exec "$0" "$@"', CLI, "-y", "--language", "en", "--all", "--json",
+               "report.json"]
+    result = subprocess.run([TESTBED, *testbed, "--", *program], cwd=data, env=environment(),
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 12, result.stdout + result.stderr
+    assert [row[4] for row in summary_rows(result.stdout)] == ["finished", "failed: 12 ERROR_WRITE_BLOCK"]
+    assert [u["exitStatus"] for u in json.loads((data / "report.json").read_text())["units"]] == [0, 12]
+
+
+def assert_no_frame_reached(data, count):
+    for index in range(count):
+        record = (data / f"record{index}.txt").read_text().splitlines()
+        assert [line for line in record if not line.startswith("summary")] == ["modem lines DTR=1 RTS=1"], record
+
+
+@pytest.mark.parametrize("mode", [["--all"], []], ids=["all", "one-unit"])
+@pytest.mark.parametrize("option", ["--json", "--trace"])
+def test_a_report_that_cannot_be_made_stops_the_run_before_any_frame(data, mode, option):
+    testbed = ["--unit", "FTVF2Q7K", "--record", "record0.txt", "--unit", "FTVF8H3N", "--record", "record1.txt"]
+    result = run_cli(data, testbed, *mode, option, "no-such-folder/out.txt")
+    assert result.returncode == EXIT_REPORT_NOT_WRITTEN, result.stdout + result.stderr
+    what = "report" if option == "--json" else "trace"
+    assert re.search(rf"cannot write the {what} no-such-folder/out(-FTVF2Q7K)?\.txt: No such file or directory",
+                     result.stderr), result.stderr
+    assert_no_frame_reached(data, 2)
+    assert not any(name.startswith("out") for name in os.listdir(data))
+
+
+@pytest.mark.parametrize("option", ["--trace", "--json"])
+def test_a_report_that_cannot_be_written_whole_fails_the_run(data, option):
+    # The file system is full: the update itself finishes, the status says the report did not.
+    result = run_cli(data, ["--converter", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory.bin"], option,
+                     "/dev/full")
+    assert result.returncode == EXIT_REPORT_NOT_WRITTEN, result.stdout + result.stderr
+    assert "No space left on device; the update itself finished" in result.stderr
+    assert "Update successful finished !" in result.stdout
+    assert (data / "memory.bin").read_bytes() == image_of("VX36C_V107.hex")[:0x8000]
+
+
+def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
+    holder = ("import fcntl, os, sys, subprocess\n"
+              "fd = os.open('/dev/ttyUSB0', os.O_RDWR | os.O_NOCTTY)\n"
+              "fcntl.flock(fd, fcntl.LOCK_EX)\n"
+              "sys.exit(subprocess.run(sys.argv[1:]).returncode)\n")
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--unit", "FTVF8H3N", "--end-address", "7FFF"]
+    command = [TESTBED, *testbed, "--", sys.executable, "-c", holder, CLI, "-y", "--language", "en", "--all",
+               "--json", "report.json"]
+    result = subprocess.run(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=TIMEOUT_S)
+    assert result.returncode == 8, result.stdout + result.stderr
+    assert [row[4:] for row in summary_rows(result.stdout)] == [
+        ["failed: 8 NO_DEVICE_DETECTED", "unchanged"], ["finished", "written and verified"]]
+    assert ("FTVF2Q7K /dev/ttyUSB0: last error of the serial port: Device or resource busy"
+            in result.stdout.splitlines())
+    first, second = json.loads((data / "report.json").read_text())["units"]
+    assert (first["serial"], first["port"], first["lastError"]) == ("FTVF2Q7K", "/dev/ttyUSB0", "Device or resource busy")
+    assert first["result"] == {"code": 8, "name": "NO_DEVICE_DETECTED"}
+    assert second["lastError"] is None
+
+
+def test_each_unit_reports_its_own_converters_latency_timer(data):
+    """Each child reads its converter's latency timer after its update and sends it as an
+    event: the report carries it per unit, also for a unit whose firmware was refused."""
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--ft232r",
+               "--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
+               "--fault", "keep-latency-timer"]
+    result = run_cli(data, testbed, "--all", "--json", "report.json")
+    assert result.returncode == 3, result.stdout + result.stderr
+    assert [row[4] for row in summary_rows(result.stdout)] == ["failed: 3 ERROR_READ_FILE", "finished"]
+    first, second = json.loads((data / "report.json").read_text())["units"]
+    assert (first["serial"], first["latencyTimerMs"]) == ("FTVF2Q7K", 1)
+    assert (second["serial"], second["latencyTimerMs"]) == ("FTVF8H3N", 8)
+
+
+def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory0.bin", "--record", "record0.txt",
+               "--unit", "FTVF8H3N", "--end-address", "7FFF", "--memory-out", "memory1.bin",
+               "--unit", "FTVF2Q7K", "--end-address", "0FFF", "--memory-out", "memory2.bin", "--record", "record2.txt"]
+    result = run_cli(data, testbed, "--all", "--json", "report.json")
+    assert result.returncode == EXIT_DUPLICATE_SERIAL, result.stdout + result.stderr
+    assert [row[:2] + row[4:] for row in summary_rows(result.stdout)] == [
+        ["FTVF2Q7K", "/dev/ttyUSB0", "not updated: serial not unique", "unchanged"],
+        ["FTVF8H3N", "/dev/ttyUSB1", "finished", "written and verified"],
+        ["FTVF2Q7K", "/dev/ttyUSB2", "not updated: serial not unique", "unchanged"],
+    ]
+    assert ("More than one converter carries the serial FTVF2Q7K; they cannot be told apart, so none of them "
+            "is updated.") in result.stdout.splitlines()
+    for index in (0, 2):
+        assert (data / f"memory{index}.bin").read_bytes() == b"\xff" * 4096
+    assert_no_frame_reached(data, 1)
+    units = json.loads((data / "report.json").read_text())["units"]
+    assert [(u["port"], u["duplicateSerial"], u["exitStatus"]) for u in units] == [
+        ("/dev/ttyUSB0", True, EXIT_DUPLICATE_SERIAL), ("/dev/ttyUSB1", False, 0),
+        ("/dev/ttyUSB2", True, EXIT_DUPLICATE_SERIAL)]
+
+
+def children_of(pid):
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid:
+                found.append(int(entry))
+    return found
+
+
+def descriptors(pid):
+    links = {}
+    for name in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            links[int(name)] = os.readlink(f"/proc/{pid}/fd/{name}")
+        except OSError:
+            pass
+    return links
+
+
+def test_each_child_holds_only_its_own_descriptors(data):
+    # The children of --all while they write: their standard streams on the null device, the
+    # write end of their own event pipe, and nothing of the parent's (its report file, its
+    # standard output kept for "--json -") or of another child.
+    testbed = ["--unit", "FTVF2Q7K", "--pace", "--unit", "FTVF8H3N", "--pace"]
+    command = [TESTBED, *testbed, "--", CLI, "-y", "--language", "en", "--all", "--json", "-",
+               "--trace", "trace.txt"]
+    process = subprocess.Popen(command, cwd=data, env=environment(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        seen = set()
+        for line in process.stderr:   # under "--json -" the summary goes to standard error
+            match = re.match(r"(\w{8}) \S+: Writing 10 %", line)
+            if match:
+                seen.add(match.group(1))
+            if len(seen) == 2:
+                break
+        [parent] = children_of(process.pid)
+        children = children_of(parent)
+        assert len(children) == 2
+        links = [descriptors(child) for child in children]
+        # The test's ends of the parent's standard output (kept for the report) and error.
+        streams = {os.readlink(f"/proc/self/fd/{stream.fileno()}") for stream in (process.stdout, process.stderr)}
+    finally:
+        process.send_signal(signal.SIGTERM)
+        process.communicate(timeout=TIMEOUT_S)
+    pipes = [{target for target in child.values() if target.startswith("pipe:")} for child in links]
+    shared = pipes[0] & pipes[1]   # the testbed's preload library's, inherited by everyone
+    for child, child_pipes in zip(links, pipes):
+        assert [child.get(fd) for fd in (0, 1, 2)] == ["/dev/null"] * 3, child
+        assert len(child_pipes - shared) == 1, child   # its own event pipe
+        assert not (set(child.values()) & streams), child
+        assert not any("trace.txt" in target and "FTVF" not in target for target in child.values()), child
+    assert pipes[0] - shared != pipes[1] - shared
 
 
 def test_hangup_during_all_lets_every_unit_finish(data):
-    status, stdout, errors = signal_all_while_writing(data, 2, signal.SIGHUP)
+    status, stdout, errors = signal_all_while_writing(data, 2, [signal.SIGHUP])
     assert status == 0, stdout + errors
     assert [row[4] for row in summary_rows(stdout)] == ["finished"] * 2
     for index, (serial, *_rest) in enumerate(UNITS[:2]):
@@ -340,4 +570,4 @@ def test_all_on_a_terminal_redraws_one_line_per_unit(data):
     # No plain progress line of its own: every state is shown inside a redraw.
     assert all(line.startswith("\r\x1b[K") for line in text.replace("\x1b[2A", "").split("\r\n")
                if "Writing" in line)
-    assert "FTVF8H3N  /dev/ttyUSB0  VX-36 Compact     1.07     finished" in text
+    assert "FTVF8H3N  /dev/ttyUSB0  VX-36 Compact     1.07     finished  written and verified" in text

@@ -2,8 +2,8 @@
 // stopping (with times given, not waited for), and the signal handlers themselves, which
 // count while an update is guarded and end the program otherwise.
 #include "cli/cli_texts.h"
-#include "cli/interrupts.h"
-#include "cli/update_stop.h"
+#include "update/interrupts.h"
+#include "update/stop_decision.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Signals around an update on POSIX systems: counted by the handler while an update is
 // guarded, the default action (the program ends) otherwise. SIGPIPE is ignored for good:
 // a write to a pipe whose reader has gone then fails with EPIPE instead of ending the program.
-#include "cli/interrupts.h"
+#include "update/interrupts.h"
 #include "files/std_streams.h"
 
 #include <atomic>
@@ -62,5 +62,10 @@ void setUpdateGuarded(bool guard)
 
 InterruptCounts interruptCounts()
 {
-    return InterruptCounts{interruptCount.load(), terminationCount.load(), hangUpCount.load()};
+    return InterruptCounts{interruptCount.load(), terminationCount.load(), hangUpCount.load(), 0};
+}
+
+bool watchStopEvent(std::uint64_t)
+{
+    return false;
 }

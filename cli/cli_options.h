@@ -13,6 +13,8 @@ struct CliOptions {
     bool list = false;                    // --list
     std::optional<std::string> serial;    // --serial SERIAL: only this converter
     bool all = false;                     // --all: every listed converter, one child each
+    bool check = false;                   // --check: compare the unit with its firmware, write nothing
+    bool skipCurrent = false;             // --skip-current: check first, update only a unit that differs
     std::optional<std::string> jsonFile;  // --json FILE ("-": standard output)
     std::optional<std::string> traceFile; // --trace FILE
     std::optional<std::string> eventFd;   // --event-fd N: events to inherited descriptor N

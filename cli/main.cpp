@@ -16,6 +16,7 @@
 #include "files/texts.h"
 #include "link/discovery.h"
 #include "link/serial.h"
+#include "update/check.h"
 #include "update/display.h"
 #include "update/interrupts.h"
 #include "update/result_codes.h"
@@ -149,6 +150,39 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
     }
 }
 
+// Whether stopping now could leave the unit without working firmware: always during an
+// update; never during a check, nor during --skip-current's check before it found the unit
+// different.
+bool memoryAtStake(const CliOptions& options, const TerminalOutput& output)
+{
+    if (options.check) return false;
+    if (!options.skipCurrent) return true;
+    const std::optional<CheckResult>& check = output.checkResult();
+    return check && check->verdict == CheckVerdict::Differs;
+}
+
+// The exit status of the check's verdict.
+int checkExitStatus(CheckVerdict verdict)
+{
+    switch (verdict) {
+    case CheckVerdict::Holds: return kExitSuccess;
+    case CheckVerdict::Differs: return kExitDiffers;
+    case CheckVerdict::Failed: return kExitCheckFailed;
+    }
+    return kExitCheckFailed;
+}
+
+// What the run came to, without a stop: the update's final code, or for a check the
+// verdict; --skip-current gives the verdict unless the unit differed and was updated.
+int outcomeExitStatus(const CliOptions& options, const TerminalOutput& output)
+{
+    const std::optional<CheckResult>& check = output.checkResult();
+    const bool updateRan = !options.check && (!options.skipCurrent || (check && check->verdict == CheckVerdict::Differs));
+    if (check && !updateRan) return checkExitStatus(check->verdict);
+    const std::uint8_t code = output.finalCode();
+    return code == OK_UPDATE_FINISHED ? kExitSuccess : code;
+}
+
 // What the run writes besides the terminal: the event channel, the report and the trace,
 // each made before any unit is touched (nullptr: not asked for).
 struct RunOutputs {
@@ -186,8 +220,12 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+    output.setSkipCurrent(options.skipCurrent);
     UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
+    setStartAction(options.check         ? StartAction::Check
+                   : options.skipCurrent ? StartAction::UpdateUnlessCurrent
+                                         : StartAction::Update);
     initSharedState();
     run.start();
     if (!startWorker()) {
@@ -211,7 +249,8 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
-    followWorker(display, output, [&stop, lang] {
+    followWorker(display, output, [&stop, &options, &output, lang] {
+        stop.setMemoryAtStake(memoryAtStake(options, output));
         if (watchInterrupts(stop) == UpdateStop::Action::Warn) {
             std::fprintf(stderr, "\n%s\n", stopWarningText(lang));
             std::fflush(stderr);
@@ -229,13 +268,17 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
 
     UnitRun::Outcome outcome;
     outcome.finalCode = output.finalCode();
-    outcome.exitStatus = outcome.finalCode == OK_UPDATE_FINISHED ? kExitSuccess : outcome.finalCode;
-    if (stop.stopped() && outcome.finalCode != OK_UPDATE_FINISHED) {
+    const std::optional<CheckResult>& check = output.checkResult();
+    outcome.exitStatus = outcomeExitStatus(options, output);
+    // A verdict the check reached stands; so does a left-alone or a finished update.
+    const bool reachedAnEnd = outcome.exitStatus == kExitSuccess ||
+                              (options.check && check && check->verdict != CheckVerdict::Failed);
+    if (stop.stopped() && !reachedAnEnd) {
         // A stop that came after the last verified block changed nothing: the update finished.
-        printError(stoppedText(lang));
+        printError(memoryAtStake(options, output) ? std::string(stoppedText(lang)) : std::string(cliTexts(lang).checkStopped));
         outcome.exitStatus = stop.exitStatus();
         outcome.stopped = true;
-    } else if (outcome.finalCode == RESULT_NONE) {
+    } else if (outcome.finalCode == RESULT_NONE && !check) {
         printError(cliTexts(lang).noResult);
         outcome.exitStatus = ERROR_UPDATE_EXCEPTION;
     }

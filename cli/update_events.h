@@ -72,8 +72,8 @@ private:
     std::string openedPath_;
 };
 
-// The terminal's display with the identified unit and the stored result codes sent as
-// events. Installed as the update display; the worker calls it.
+// The terminal's display with the identified unit, the stored result codes, a refused
+// firmware file and the check sent as events. Installed as the update display; the worker calls it.
 class ReportingDisplay final : public UpdateDisplay {
 public:
     // lang: the language of the texts an event carries (the firmware file's problem).
@@ -86,6 +86,8 @@ public:
     void setButtonsActive(bool active) override { inner_.setButtonsActive(active); }
     void resultStored(std::uint8_t code) override;
     void firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem) override;
+    void checkStarted() override;
+    void checkEnded(const CheckResult& result) override;
 
 private:
     UpdateDisplay& inner_;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "link/frames.h"
+
 enum CommandCode : std::uint8_t {
     CMD_CONNECT = 0x00,
     CMD_SET_SPEED = 0x90,
@@ -80,3 +82,6 @@ bool cmdVerify();
 // protocolState.blockCount) and reads the block acknowledgement. blockIndex must be below
 // both the block count and kImageBlockCount.
 bool sendDataBlock(int blockIndex);
+// The same, telling a refusal from no answer (a block outside the range is not sent: no
+// answer). The check needs the difference: only a refused block says the memory differs.
+BlockAnswer sendDataBlockForAnswer(int blockIndex);

@@ -4,7 +4,7 @@
 # to the pty of the simulated unit (vf-sim, Linux build), and a service bench (--all with
 # remembered converters, a stop, a busy port, converters sharing a serial).
 #
-# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|latency|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|latency|check|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -472,6 +472,70 @@ stop_sims() {
     return $rc
 }
 
+# --check and --skip-current with two converters in the registry: the unit on COM7 holds its
+# firmware, the one on COM8 has older firmware. --check tells them apart and writes nothing;
+# --all --skip-current leaves the first alone and updates the second.
+do_check() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-check.XXXXXX")
+    first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
+    trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/data"
+    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    python3 "$here/scripts/vf_image.py" image "$sample/VX58PRO_V214.hex" "$work/current7.bin" --size 131072 || fail "vf_image"
+    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected8.bin" --size 32768 \
+        || fail "vf_image"
+    register_converters FTVF2Q7K=COM7 FTVF8H3N=COM8
+    # What a check must never send: blank check, erase, program mode, write blocks.
+    local writing='^frame 01 07 32 \|^frame 01 07 20 \|^frame 01 07 40 \|^block write '
+
+    start_sim_at com7 --memory-in "$work/current7.bin" --memory-out "$work/after7.bin" --record "$work/record7.txt"
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 7FFF --old-firmware --memory-out "$work/after8.bin" --record "$work/record8.txt"
+    second_pid=$last_sim_pid
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF2Q7K --check --json holds.json) >"$work/holds.out"
+    local holds_rc=$?
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --check) >"$work/differs.out"
+    local differs_rc=$?
+    stop_sims "$first_pid" "$second_pid" || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (--check)"; }
+    first_pid="" second_pid=""
+    [ $holds_rc -eq 0 ] || { cat "$work/holds.out"; fail "--check of a current unit: exit $holds_rc, expected 0"; }
+    grep -q "^Holds firmware 2.14 (VX58PRO_V214.hex)$" "$work/holds.out" || { cat "$work/holds.out"; fail "no holds verdict"; }
+    [ $differs_rc -eq 24 ] || { cat "$work/differs.out"; fail "--check of older firmware: exit $differs_rc, expected 24"; }
+    grep -q "^Differs from firmware 1.07 (VX36C_V107.hex): checksum 0x[0-9A-F]\{4\} in the unit, 0x[0-9A-F]\{4\} of the file$" \
+        "$work/differs.out" || { cat "$work/differs.out"; fail "no differs verdict"; }
+    ! grep -q "$writing" "$work/record7.txt" "$work/record8.txt" || fail "--check sent a writing frame"
+    cmp "$work/current7.bin" "$work/after7.bin" || fail "--check changed the memory of the unit on COM7"
+    python3 -c 'import json,sys; u,=json.load(open(sys.argv[1]))["units"]; c=u["check"]; assert (u["port"], c["verdict"], c["blocksVerified"], c["deviceChecksum"] == c["imageChecksum"]) == ("COM7", "holds", 512, True), u' \
+        "$work/data/holds.json" || fail "--check report under Wine"
+    echo "PASS check: --check says which of two units holds its firmware and writes to neither"
+
+    start_sim_at com7 --memory-in "$work/current7.bin" --memory-out "$work/after7.bin" --record "$work/record7.txt"
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 7FFF --old-firmware --memory-out "$work/after8.bin"
+    second_pid=$last_sim_pid
+    plug_ports "COM7=$(cat "$work/pty-path-com7")" "COM8=$(cat "$work/pty-path-com8")"
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --skip-current --json all.json) >"$work/all.out"
+    local rc=$?
+    stop_sims "$first_pid" "$second_pid" || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (--all --skip-current)"; }
+    first_pid="" second_pid=""
+    [ $rc -eq 0 ] || { cat "$work/all.out"; fail "--all --skip-current: exit $rc, expected 0"; }
+    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     holds firmware 2.14 (VX58PRO_V214.hex); current, left alone  unchanged$" "$work/all.out" \
+        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished  *written and verified$" "$work/all.out" \
+        || { cat "$work/all.out"; fail "--all --skip-current summary under Wine"; }
+    ! grep -q "$writing" "$work/record7.txt" || fail "--skip-current wrote to the current unit"
+    cmp "$work/current7.bin" "$work/after7.bin" || fail "--skip-current changed the current unit's memory"
+    cmp "$work/expected8.bin" "$work/after8.bin" || fail "--skip-current: the unit on COM8 does not hold the firmware image"
+    python3 -c 'import json,sys; print([(u["leftAlone"], u["check"]["verdict"]) for u in json.load(open(sys.argv[1]))["units"]])' \
+        "$work/data/all.json" | grep -q "^\[(True, 'holds'), (False, 'differs')\]$" || fail "--all --skip-current report under Wine"
+    echo "PASS check: --all --skip-current leaves the current unit alone and updates the other under Wine"
+    plug_ports
+    load_registry ""
+}
+
 # A service bench as the FTDI driver leaves it on a PC that has seen other converters: four
 # converters in the registry, two of them remembered (their COM ports do not exist). --list
 # tells which are connected; --all updates the two that are there and names the others "not
@@ -699,6 +763,7 @@ case "${1:-}" in
     latency) do_latency ;;
     serial) do_serial ;;
     bench) do_bench ;;
+    check) do_check ;;
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
@@ -715,8 +780,9 @@ case "${1:-}" in
         (do_serial) || rc=1
         (do_bench) || rc=1
         (do_latency) || rc=1
+        (do_check) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|latency|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|latency|check|cleanup|all" >&2; exit 2 ;;
 esac

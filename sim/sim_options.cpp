@@ -110,6 +110,7 @@ bool parseFault(const std::string& text, SimFaults& faults, std::string& error) 
         {"refuse-write-block", &SimFaults::refuseWriteBlock},
         {"refuse-verify-block", &SimFaults::refuseVerifyBlock},
         {"hang-up-after-block", &SimFaults::hangUpAfterBlock},
+        {"mute-after-block", &SimFaults::muteAfterBlock},
     };
     for (const Numbered& numbered : kNumbered) {
         if (name == numbered.name) {
@@ -221,7 +222,7 @@ bool checkSimOptions(const SimOptions& options, std::string& error) {
         }
     }
     const SimFaults& faults = options.faults;
-    for (int block : {faults.refuseWriteBlock, faults.refuseVerifyBlock, faults.hangUpAfterBlock}) {
+    for (int block : {faults.refuseWriteBlock, faults.refuseVerifyBlock, faults.hangUpAfterBlock, faults.muteAfterBlock}) {
         if (block >= blockCount) {
             error = "fault block " + std::to_string(block) + " is beyond the last block (" +
                     std::to_string(blockCount - 1) + ")";
@@ -252,9 +253,12 @@ const char* simOptionsHelp() {
            "      silent, refuse-connect, refuse-speed2, long-info, short-info, big-range, erase-refused,\n"
            "      blank-second-check, program-refused, refuse-write-block=N, no-final-ack,\n"
            "      wrong-checksum, verify-refused, refuse-verify-block=N, hang-up-after-block=N,\n"
-           "      garbage-before-reply, keep-latency-timer\n"
-           "    silent and big-range last the whole run; refuse-write-block and\n"
-           "    refuse-verify-block hit the first write or verify pass only; every other fault\n"
-           "    shows once, at its first occasion. keep-latency-timer (vf-testbed) is the\n"
-           "    converter's driver keeping its latency timer despite the low-latency request.\n";
+           "      mute-after-block=N (no answer any more after block N), garbage-before-reply,\n"
+           "      keep-latency-timer\n"
+           "    silent, big-range and mute-after-block last the whole run; refuse-write-block and\n"
+           "    refuse-verify-block hit the first write or verify pass only, hang-up-after-block\n"
+           "    and mute-after-block the first write pass, or the verify pass of a check when\n"
+           "    nothing was written before; every other fault shows once, at its first occasion.\n"
+           "    keep-latency-timer (vf-testbed) is the converter's driver keeping its latency\n"
+           "    timer despite the low-latency request.\n";
 }

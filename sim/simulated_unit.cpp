@@ -1,6 +1,12 @@
 // The simulated flash unit: the device side of every frame of the boot-loader protocol,
 // flash-like memory, the faults, line pacing, and a strict record of everything the host
 // did wrong (frame layout, order of commands, line settings).
+//
+// Besides the update the unit answers a check, as the boot loaders of this protocol family
+// do: the checksum over its memory and a verify pass compared with its memory, asked for
+// outside an update. A connection that asks for the checksum before anything was erased or
+// programmed is a check session; the memory must stay as it is, so an erase, program mode or
+// a write block in it is a violation.
 #include "sim/simulated_unit.h"
 #include "sim/ft232r_model.h"
 
@@ -179,6 +185,7 @@ struct SimulatedUnit::Impl {
     std::set<std::string> violationSet;
     std::atomic<bool> hungUp{false};
     std::atomic<int> completedUpdates{0};
+    std::atomic<int> completedChecks{0};
     int framesSeen = 0;
     int blocksWritten = 0;
 
@@ -194,6 +201,7 @@ struct SimulatedUnit::Impl {
     bool finalAckFaultUsed = false;
     bool checksumFaultUsed = false;
     bool verifyRefusalUsed = false;
+    bool muted = false;                 // muteAfterBlock has struck: no answer any more
     int writePassesStarted = 0;
     int verifyPassesStarted = 0;
 
@@ -206,6 +214,8 @@ struct SimulatedUnit::Impl {
     bool memoryKnownBlank = false;
     bool writePassDone = false;
     bool checksumRead = false;
+    bool updateBegun = false;    // an erase or program-mode frame came in this connection
+    bool checkSession = false;   // the checksum was asked for before anything was written
     int blockIndex = 0;
     bool passMatches = true;
 
@@ -378,7 +388,7 @@ struct SimulatedUnit::Impl {
     }
 
     void send(std::span<const std::uint8_t> bytes) {
-        if (bytes.empty() || options.faults.silent) return;
+        if (bytes.empty() || options.faults.silent || muted) return;
         note("sent " + hexBytes(bytes));
         if (converter) return sendThroughConverter(bytes);
         if (!options.pace) {
@@ -518,6 +528,8 @@ struct SimulatedUnit::Impl {
         memoryKnownBlank = false;
         writePassDone = false;
         checksumRead = false;
+        updateBegun = false;
+        checkSession = false;
         blockIndex = 0;
         passMatches = true;
         // A real line drops whatever the host left unread before it closed the port.
@@ -719,6 +731,7 @@ struct SimulatedUnit::Impl {
             return;
         }
         case CMD_ERASE:
+            noteUpdateStep(label);
             if (notBlankStreak < 2) {
                 violation("CMD_ERASE without two blank checks that reported not blank");
             }
@@ -734,6 +747,7 @@ struct SimulatedUnit::Impl {
             sendAck();
             return;
         case CMD_PROGRAM_MODE:
+            noteUpdateStep(label);
             if (!memoryKnownBlank) {
                 violation("CMD_PROGRAM_MODE before the memory was found blank or erased");
             }
@@ -751,12 +765,17 @@ struct SimulatedUnit::Impl {
             startPass(Phase::WriteBlocks);
             return;
         case CMD_READ_CHECKSUM:
-            if (!writePassDone) violation("CMD_READ_CHECKSUM before a complete write pass");
+            if (!writePassDone && updateBegun) {
+                violation("CMD_READ_CHECKSUM before a complete write pass");
+            } else if (!writePassDone && !checkSession) {
+                checkSession = true;
+                note("check session: checksum asked for outside an update; the memory must stay as it is");
+            }
             checksumRead = true;
             readChecksumReply();
             return;
         case CMD_VERIFY:
-            if (!writePassDone || !checksumRead) {
+            if (!checksumRead || (!writePassDone && !checkSession)) {
                 violation("CMD_VERIFY before a complete write pass and the checksum read");
             }
             if (options.faults.verifyRefused && !verifyRefusalUsed) {
@@ -773,6 +792,13 @@ struct SimulatedUnit::Impl {
             unexpected(label);
             return;
         }
+    }
+
+    // An erase or program-mode frame: the memory is about to change, which a check session
+    // must never see. The unit does what it is asked, as a real one would.
+    void noteUpdateStep(const std::string& label) {
+        updateBegun = true;
+        if (checkSession) violation(label + " in a check session (the memory must stay as it is)");
     }
 
     void startPass(Phase pass) {
@@ -794,6 +820,13 @@ struct SimulatedUnit::Impl {
             } else {
                 note("write pass ended; memory holds the data received");
                 sendAck();
+            }
+        } else if (checkSession && !writePassDone) {
+            if (passMatches) {
+                completedChecks.fetch_add(1);
+                note("check: verify pass ended; every block equal to the memory");
+            } else {
+                note("check: verify pass ended with differences");
             }
         } else {
             if (passMatches) {
@@ -843,6 +876,7 @@ struct SimulatedUnit::Impl {
 
         const std::size_t offset = static_cast<std::size_t>(n) * kBlockSizeBytes;
         bool accepted = true;
+        if (writing && checkSession) violation("write block in a check session (the memory must stay as it is)");
         if (writing) {
             if (options.faults.refuseWriteBlock == n && writePassesStarted == 1) {
                 note("fault: write block " + std::to_string(n) + " refused");
@@ -872,10 +906,17 @@ struct SimulatedUnit::Impl {
             return;
         }
         send(blockReply(true));
-        if (writing && options.faults.hangUpAfterBlock == n && writePassesStarted == 1) {
-            note("fault: line hangs up after write block " + std::to_string(n));
+        // The block faults hit the first pass to reach the block: an update's write pass, or
+        // the verify pass of a check that nothing was written before.
+        const bool firstPass = writing ? writePassesStarted == 1 : writePassesStarted == 0 && verifyPassesStarted == 1;
+        if (firstPass && options.faults.hangUpAfterBlock == n) {
+            note("fault: line hangs up after " + label);
             hungUp = true;
             return;
+        }
+        if (firstPass && options.faults.muteAfterBlock == n && !muted) {
+            note("fault: no answer any more after " + label);
+            muted = true;
         }
         ++blockIndex;
         if (blockIndex == blockCount) endPass();
@@ -1046,7 +1087,8 @@ struct SimulatedUnit::Impl {
         std::lock_guard lock(recordMutex);
         return "frames " + std::to_string(framesSeen) + ", blocks written " + std::to_string(blocksWritten) +
                ", completed updates " + std::to_string(completedUpdates.load()) + ", violations " +
-               std::to_string(violations.size()) + (hungUp ? ", hung up" : "");
+               std::to_string(violations.size()) + ", completed checks " + std::to_string(completedChecks.load()) +
+               (hungUp ? ", hung up" : "");
     }
 
     // "pacing: F frames, unit late by T ms in all (last reply bytes after their wire time);
@@ -1120,6 +1162,8 @@ std::vector<std::string> SimulatedUnit::violations() const {
 const std::vector<std::uint8_t>& SimulatedUnit::memory() const { return impl_->memory; }
 
 int SimulatedUnit::completedUpdates() const { return impl_->completedUpdates.load(); }
+
+int SimulatedUnit::completedChecks() const { return impl_->completedChecks.load(); }
 
 void SimulatedUnit::finish() { impl_->finish(); }
 

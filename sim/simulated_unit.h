@@ -27,7 +27,10 @@ struct SimFaults {
     bool wrongChecksum = false;          // checksum reply off by one
     bool verifyRefused = false;          // no acknowledgement of CMD_VERIFY
     int refuseVerifyBlock = -1;          // refuses this block in the verify pass
+    // The two below hit the first write pass, or the first verify pass of a check (the first
+    // pass to reach the block).
     int hangUpAfterBlock = -1;           // hangs up the line after acknowledging this block (pulled cable)
+    int muteAfterBlock = -1;             // answers nothing more after acknowledging this block
     bool garbageBeforeReply = false;     // sends stray bytes before the information reply
     bool keepLatencyTimer = false;       // vf-testbed: the converter's driver takes the host's
                                          // low-latency request but keeps its latency timer
@@ -93,6 +96,7 @@ public:
     std::vector<std::string> violations() const;     // every protocol violation seen
     const std::vector<std::uint8_t>& memory() const; // the unit's flash, endAddress + 1 bytes
     int completedUpdates() const;                    // verify passes that ended with every block equal
+    int completedChecks() const;                     // the same, of check sessions
     // Writes memory and the record file as the options ask; called by serve on its way out.
     // Calling it again rewrites both files with what has been seen since.
     void finish();
@@ -109,7 +113,7 @@ public:
     // chip's latency timer to 1 ms, or back to the converter's own setting; the FT232R model
     // follows. Safe to call from another thread while serving.
     void noteLowLatencyRequest(bool lowLatency);
-    // One line: frames, blocks, completed updates, violations.
+    // One line: frames, blocks, completed updates, violations, completed checks.
     std::string summary() const;
     // Why the unit could not start as asked (memory file unreadable); empty when it could.
     std::string setupError() const;

@@ -47,6 +47,22 @@ TEST(UpdateStop, InterruptAfterTheWindowWarnsAgain) {
     EXPECT_EQ(stop.exitStatus(), kExitInterrupted);
 }
 
+// A check writes nothing: the first Ctrl-C stops it. Once --skip-current's update begins, the
+// unit's memory is at stake again and the first one only warns.
+TEST(UpdateStop, WithNothingAtStakeTheFirstInterruptStops) {
+    UpdateStop check;
+    check.setMemoryAtStake(false);
+    EXPECT_EQ(check.decide(counts(1), t0), Action::Stop);
+    EXPECT_EQ(check.exitStatus(), kExitInterrupted);
+
+    UpdateStop skipCurrent;
+    skipCurrent.setMemoryAtStake(false);
+    EXPECT_EQ(skipCurrent.decide(counts(0), t0), Action::None);
+    skipCurrent.setMemoryAtStake(true);
+    EXPECT_EQ(skipCurrent.decide(counts(1), t0), Action::Warn);
+    EXPECT_FALSE(skipCurrent.stopped());
+}
+
 TEST(UpdateStop, TwoInterruptsBetweenLooksStopAtOnce) {
     UpdateStop stop;
     EXPECT_EQ(stop.decide(counts(2), t0), Action::Stop);

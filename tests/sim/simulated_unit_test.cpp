@@ -185,6 +185,30 @@ protected:
         return true;
     }
 
+    // A check as the host does it after the identification: the checksum, and when it equals
+    // the image's the verify pass. Returns the block the unit refused, -1 when it acknowledged
+    // every one, -2 when the checksum differed, -3 when an answer was missing.
+    int check(const std::vector<std::uint8_t>& image, std::uint32_t end) {
+        const int blocks = static_cast<int>((end + 1) >> 8);
+        unsigned sum = 0;
+        for (int i = 0; i < blocks * 256; ++i) sum += image[static_cast<std::size_t>(i)];
+        const std::uint16_t expected = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+        send(rangeFrame(CHECKSUM, end));
+        if (read(5) != kAck) return -3;
+        const std::vector<std::uint8_t> value = read(6);
+        if (value.size() != 6) return -3;
+        if (value[2] != (expected >> 8) || value[3] != (expected & 0xFF)) return -2;
+        send(rangeFrame(VERIFY, end));
+        if (read(5) != kAck) return -3;
+        for (int b = 0; b < blocks; ++b) {
+            send(blockFrame(image, b, b == blocks - 1));
+            const std::vector<std::uint8_t> answer = read(6);
+            if (answer == kBlockNak) return b;
+            if (answer != kBlockAck) return -3;
+        }
+        return -1;
+    }
+
     // Lets the unit take the last frames before the test looks at what it saw.
     void settle() {
         closeHost();
@@ -442,6 +466,126 @@ std::string freshRecordPath(const char* name) {
                       (std::string("vf-sim-test-") + std::to_string(getpid()) + "-" + name);
     std::filesystem::remove(path);
     return path.string();
+}
+
+// A check session: the checksum over the memory and a verify pass compared with it, outside
+// an update. It counts as a check, not an update, and changes nothing.
+TEST_F(SimulatedUnitTest, CheckSessionComparesWithTheMemoryAndChangesNothing) {
+    start(smallUnit());
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    ASSERT_TRUE(update(image, kSmallEnd));
+    identify();
+    EXPECT_EQ(check(image, kSmallEnd), -1);
+    // One byte changed in block 5 and one in block 9, the sum as it was: the checksum cannot
+    // tell, the verify pass stops at block 5.
+    std::vector<std::uint8_t> colliding = image;
+    colliding[5 * 256 + 17] = static_cast<std::uint8_t>(colliding[5 * 256 + 17] + 1);
+    colliding[9 * 256 + 3] = static_cast<std::uint8_t>(colliding[9 * 256 + 3] - 1);
+    identify();
+    EXPECT_EQ(check(colliding, kSmallEnd), 5);
+    identify();
+    std::vector<std::uint8_t> other = image;
+    other[100] ^= 0x01;
+    EXPECT_EQ(check(other, kSmallEnd), -2);
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+    EXPECT_EQ(unit_->completedChecks(), 1);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+    int sessions = 0;
+    for (const SimEvent& event : unit_->events()) sessions += event.text.rfind("check session", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(sessions, 3);
+}
+
+// Once a connection has asked for the checksum outside an update, the memory must stay as
+// it is: an erase, program mode or a write block is a violation (and is still carried out,
+// as a real unit would). A checksum asked for after an erase is no check.
+TEST_F(SimulatedUnitTest, EraseProgramModeAndWriteBlocksInACheckSessionAreViolations) {
+    SimOptions options = smallUnit();
+    options.oldFirmware = true;
+    start(options);
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    // The older firmware and this image happen to share their 16-bit sum: the checksum
+    // cannot tell them apart, the first block can.
+    EXPECT_EQ(check(image, kSmallEnd), 0);
+    send(rangeFrame(BLANK, kSmallEnd));
+    EXPECT_EQ(read(5), kNotBlank);
+    send(rangeFrame(BLANK, kSmallEnd));
+    EXPECT_EQ(read(5), kNotBlank);
+    send(rangeFrame(ERASE, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    send(rangeFrame(PROGRAM, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    send(blockFrame(image, 0, false));
+    EXPECT_EQ(read(6), kBlockAck);
+    EXPECT_TRUE(sawViolation("CMD_ERASE in a check session"));
+    EXPECT_TRUE(sawViolation("CMD_PROGRAM_MODE in a check session"));
+    EXPECT_TRUE(sawViolation("write block in a check session"));
+
+    identify();
+    send(rangeFrame(BLANK, kSmallEnd));
+    read(5);
+    send(rangeFrame(BLANK, kSmallEnd));
+    read(5);
+    send(rangeFrame(ERASE, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    EXPECT_EQ(check(image, kSmallEnd), -2);
+    settle();
+    EXPECT_TRUE(sawViolation("CMD_READ_CHECKSUM before a complete write pass"));
+    EXPECT_EQ(unit_->completedChecks(), 0);
+}
+
+// The block faults strike in a check's verify pass when nothing was written before: the
+// mute unit answers nothing more, not even a new connection; the pulled cable ends serving.
+class CheckFaultTest : public SimulatedUnitTest {
+protected:
+    // A small unit holding image from the start.
+    SimOptions holdingImage() {
+        image_ = firmware(kSmallEnd + 1);
+        memoryFile_ = freshRecordPath("memory.bin");
+        std::ofstream out(memoryFile_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image_.data()), static_cast<std::streamsize>(image_.size()));
+        SimOptions options = smallUnit();
+        options.memoryInFile = memoryFile_;
+        return options;
+    }
+    void TearDown() override {
+        SimulatedUnitTest::TearDown();
+        if (!memoryFile_.empty()) std::filesystem::remove(memoryFile_);
+    }
+
+    std::vector<std::uint8_t> image_;
+    std::string memoryFile_;
+};
+
+TEST_F(CheckFaultTest, MuteAfterABlockOfTheCheck) {
+    SimOptions options = holdingImage();
+    options.faults.muteAfterBlock = 2;
+    start(options);
+    identify();
+    EXPECT_EQ(check(image_, kSmallEnd), -3);
+    openHost();
+    send({0x00});
+    send({0x00});
+    send(commandFrame(CONNECT));
+    EXPECT_TRUE(read(5, 300).empty());
+    settle();
+    EXPECT_EQ(unit_->memory(), image_);
+    EXPECT_EQ(unit_->completedChecks(), 0);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(CheckFaultTest, HangUpAfterABlockOfTheCheck) {
+    SimOptions options = holdingImage();
+    options.faults.hangUpAfterBlock = 2;
+    start(options);
+    identify();
+    EXPECT_EQ(check(image_, kSmallEnd), -3);
+    server_.join();   // serve returns by itself
+    EXPECT_TRUE(unit_->hungUp());
+    EXPECT_EQ(unit_->memory(), image_);
 }
 
 // A paced unit ends its record with its own lateness against its pacing, in the words the

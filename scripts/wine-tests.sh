@@ -729,15 +729,24 @@ do_latency() {
     start_sim --end-address 7FFF --ft232r --latency-timer 16 --record "$work/record16.txt"
     (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report16.json) >"$work/update16.out"
     local rc=$?
+    # A check goes through the same converter: the same hint, and its report carries the timer.
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --check --json check16.json) \
+        >"$work/check16.out"
+    local check_rc=$?
     stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (16 ms)"; }
     [ $rc -eq 0 ] || { cat "$work/update16.out"; fail "update at 16 ms: exit $rc, expected 0"; }
+    [ $check_rc -eq 0 ] || { cat "$work/check16.out"; fail "check at 16 ms: exit $check_rc, expected 0"; }
+    [ "$(grep -c '^Converter FTVF8H3N: its latency timer is 16 ms' "$work/check16.out")" -eq 1 ] \
+        || { cat "$work/check16.out"; fail "no latency timer hint before the check at 16 ms"; }
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 16, u' \
+        "$work/data/check16.json" || fail "the check's --json does not carry the latency timer of 16 ms"
     [ "$(grep -c 'latency timer' "$work/update16.out")" -eq 1 ] \
         && grep -q '^Converter FTVF8H3N: its latency timer is 16 ms, which makes an update wait about 3 s longer than at 1 ms; to lower it, an administrator runs "varnoflex-cli --set-latency-timer 1" and plugs the converter in again.$' "$work/update16.out" \
         || { cat "$work/update16.out"; fail "no latency timer hint at 16 ms"; }
     grep -q '^converter: FT232R, latency timer 16 ms; ' "$work/record16.txt" || fail "the modelled converter did not run at 16 ms"
     python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 16, u' \
         "$work/data/report16.json" || fail "--json does not carry the latency timer of 16 ms"
-    echo "PASS latency: 16 ms read before the update, the hint printed once, --json carries it"
+    echo "PASS latency: 16 ms read before the update and the check, the hint printed once, --json carries it"
 
     (cd "$work/data" && wine_run "$cli" --set-latency-timer 0) >/dev/null
     rc=$?

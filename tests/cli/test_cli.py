@@ -126,6 +126,19 @@ def test_timer_the_driver_kept_is_reported_with_how_to_lower_it(data):
     assert json.loads((data / "report.json").read_text())["units"][0]["latencyTimerMs"] == 8
     assert (data / "record.txt").read_text().splitlines()[-1].startswith("converter: FT232R, latency timer 8 ms; ")
 
+
+def test_check_reads_the_latency_timer_as_an_update_does(data):
+    """A check goes through the same converter: after it, the kept 8 ms timer is said once
+    and carried by the report, beside the verdict (a blank unit differs: 24)."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--check", "--json", "report.json",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
+                              "--fault", "keep-latency-timer"])
+    assert result.returncode == 24, result.stdout + result.stderr
+    hints = [line for line in result.stdout.splitlines() if "latency timer" in line]
+    assert len(hints) == 1 and hints[0].startswith("Converter FTVF8H3N: its latency timer is 8 ms"), result.stdout
+    unit = json.loads((data / "report.json").read_text())["units"][0]
+    assert unit["latencyTimerMs"] == 8 and unit["check"]["verdict"] == "differs", unit
+
 def test_german_messages(data):
     result = run_cli(data, "-y", testbed=[], env={"LANG": "de_DE.UTF-8"})
     assert result.returncode == 0, result.stdout + result.stderr

@@ -3,6 +3,7 @@
 // "--name=VALUE"), and the help text with the table of exit statuses.
 #include "cli/cli_options.h"
 
+#include "link/latency_timer.h"
 #include "update/result_codes.h"
 
 #include <string_view>
@@ -36,6 +37,23 @@ bool isConverterSerial(std::string_view text)
     return true;
 }
 
+namespace {
+
+// 1 to 255 in decimal digits.
+bool parseLatencyTimer(std::string_view text, int& milliseconds)
+{
+    if (text.empty() || text.size() > 3) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    milliseconds = value;
+    return value >= kLatencyTimerMinMs && value <= kLatencyTimerMaxMs;
+}
+
+}  // namespace
+
 bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options, std::string& error)
 {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -46,7 +64,8 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
 
         const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language" ||
                                 name == "--serial" || name == "--json" || name == "--trace" ||
-                                name == "--event-fd" || name == "--stop-event";
+                                name == "--event-fd" || name == "--stop-event" ||
+                                name == "--set-latency-timer";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= arguments.size()) {
                 error = "option " + std::string(name) + " needs a value";
@@ -85,6 +104,13 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
                 return false;
             }
             (name == "--json" ? options.jsonFile : options.traceFile) = std::string(value);
+        } else if (name == "--set-latency-timer") {
+            int milliseconds = 0;
+            if (!parseLatencyTimer(value, milliseconds)) {
+                error = "--set-latency-timer takes 1 to 255 milliseconds, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.setLatencyTimerMs = milliseconds;
         } else if (name == "--event-fd" || name == "--stop-event") {
             if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) {
                 error = "option " + std::string(name) + " takes a number, not \"" + std::string(value) + "\"";
@@ -163,6 +189,10 @@ const char* cliUsageText()
         "                        the other output then goes to standard error)\n"
         "      --trace FILE      write every read, write, speed change and wait on the port to\n"
         "                        FILE; with --all one file per unit, the serial in its name\n"
+        "      --set-latency-timer MS\n"
+        "                        Windows, as administrator: set the latency timer of the device\n"
+        "                        list's converters to MS (1 to 255; 1 makes the update fastest);\n"
+        "                        the FTDI driver takes it when the converter is plugged in again\n"
         "      --event-fd N      write the update's events, one JSON object a line, to the\n"
         "                        inherited descriptor (Windows: handle) N; the machine interface\n"
         "                        of --all's child processes (see the man page)\n"
@@ -200,7 +230,9 @@ const char* cliUsageText()
         "  70  internal error (the worker thread could not be started)\n"
         "  73  the --json report or the --trace file cannot be made or completely written\n"
         "      (when it cannot be made, nothing is sent to any unit)\n"
+        "  74  --set-latency-timer: the registry could not be written\n"
         "  75  --all: two converters carry the same serial; neither is updated\n"
+        "  77  --set-latency-timer: administrator rights needed\n"
         " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns;\n"
         "      a check, which writes nothing, stops at the first)\n"
         " 143  update stopped by SIGTERM\n"

@@ -20,6 +20,7 @@ struct CliOptions {
     std::optional<std::string> traceFile; // --trace FILE
     std::optional<std::string> eventFd;   // --event-fd N: events to inherited descriptor N
     std::optional<std::string> stopEvent; // --stop-event N (Windows): inherited event, set = stop
+    std::optional<int> setLatencyTimerMs; // --set-latency-timer MS (Windows, administrators)
     bool help = false;                    // -h, --help
     bool version = false;                 // --version
 };

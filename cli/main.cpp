@@ -7,6 +7,7 @@
 #include "cli/cli_texts.h"
 #include "cli/console.h"
 #include "cli/event_channel.h"
+#include "cli/latency_hint.h"
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
@@ -30,6 +31,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -198,9 +201,21 @@ std::string updateItself(std::uint8_t code)
     return "the update itself ended with " + std::to_string(code) + " " + resultName(code);
 }
 
+// The converter the update used, as the driver names it: the device list entry that answered,
+// else the one --serial asked for; empty when neither. After the worker has stopped.
+std::string updatedConverterSerial(const CliOptions& options)
+{
+    if (selectedEntry != nullptr) return selectedEntry->converterSerial;
+    return options.serial.value_or("");
+}
+
 // Runs the first display and one update on the worker thread; returns the exit status.
 int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& outputs)
 {
+    // What the converter's latency timer costs is said before the update begins.
+    const std::map<std::string, int> latencyTimers =
+        latencyTimerInRegistry() ? checkLatencyTimers(convertersToTry(options.serial), lang, stdout)
+                                 : std::map<std::string, int>{};
     const bool stdoutIsTerminal = isTerminal(stdout);
     const bool stderrIsTerminal = isTerminal(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
@@ -275,6 +290,18 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
         printError(std::string(cliTexts(lang).portProblem) + " " + outcome.lastError);
         outcome.detail = std::string(cliTexts(lang).portProblem) + " " + outcome.lastError;
     }
+
+    // The converter's latency timer goes into the events, and so into the report: as read
+    // before the update (Windows), or as its driver shows it now that the port has asked for
+    // low latency (Linux; not after a stop, which is to end the program soon).
+    const std::string converter = updatedConverterSerial(options);
+    std::optional<int> latencyMs;
+    if (const auto timer = latencyTimers.find(converter); timer != latencyTimers.end()) {
+        latencyMs = timer->second;
+    } else if (!outcome.stopped) {
+        latencyMs = checkLatencyTimerAfterUpdate(converter, lang, stdout);
+    }
+    if (latencyMs) run.events().send(Json{{"event", event::kLatencyTimer}, {"milliseconds", *latencyMs}});
 
     // The trace and the report are put in place whole, or the exit status says they are not.
     std::string error;
@@ -374,6 +401,7 @@ int main(int argc, char** argv)
     }
 
     if (options.list) return listConverters(lang);
+    if (options.setLatencyTimerMs) return setLatencyTimerCommand(*options.setLatencyTimerMs, lang);
     if (options.serial) {
         if (serialNotInReadableList(*options.serial)) {
             return endEarly(kExitUsage, std::string(texts.serialNotListed) + " " + *options.serial);

@@ -9,6 +9,7 @@
 #include "cli/cli_texts.h"
 #include "cli/console.h"
 #include "cli/event_channel.h"
+#include "cli/latency_hint.h"
 #include "cli/unit_events.h"
 #include "cli/unit_report.h"
 #include "cli/update_events.h"
@@ -423,6 +424,15 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
     }
     // No unit is touched when a trace cannot be made (the report's file is removed unwritten).
     if (!traceFilesCanBeMade(options, units)) return kExitReportNotWritten;
+    // What the converters' latency timers cost is said before any unit is started; each child
+    // reads its own timer again and sends it as an event, for the report.
+    if (latencyTimerInRegistry()) {
+        std::vector<std::string> serials;
+        for (const Unit& unit : units) {
+            if (unit.kind == UnitKind::Update) serials.push_back(unit.serial);
+        }
+        checkLatencyTimers(serials, lang, stdout);
+    }
 
     // From here the terminal's Ctrl-C, SIGTERM and hang-up are counted, not fatal: they reach
     // this process only (each child has its process group), which decides for all.

@@ -215,8 +215,10 @@ void TerminalOutput::showResult(const DisplayEvent& event)
     while (!text.empty() && text.back() == '\n') text.pop_back();
     // A refused firmware file: which file, and its first problem with where it is.
     if (event.code == ERROR_READ_FILE && refusedFirmware_) {
-        text += "\n" + cp1252ToUtf8(markControlCharactersInLine(refusedFirmware_->file)) + ": " +
-                cp1252ToUtf8(firmwareProblemText(refusedFirmware_->problem, lang_));
+        text += '\n';
+        text += cp1252ToUtf8(markControlCharactersInLine(refusedFirmware_->file));
+        text += ": ";
+        text += cp1252ToUtf8(firmwareProblemText(refusedFirmware_->problem, lang_));
     }
     std::fprintf(out_, "\n%s\n\n", text.c_str());
     std::fflush(out_);

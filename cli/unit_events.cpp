@@ -5,6 +5,7 @@
 #include "cli/check_report.h"
 
 #include "files/texts.h"
+#include "link/latency_timer.h"
 #include "update/result_codes.h"
 
 #include <algorithm>
@@ -130,6 +131,12 @@ bool UnitState::take(const Json& event)
         return true;
     }
     if (kind == event::kFirmwareRefused) return takeFirmwareRefused(event);
+    if (kind == event::kLatencyTimer) {
+        const auto milliseconds = integerMember(event, "milliseconds", kLatencyTimerMinMs, kLatencyTimerMaxMs);
+        if (!milliseconds) return false;
+        latencyTimerMs_ = static_cast<int>(*milliseconds);
+        return true;
+    }
     if (kind == event::kResult) return takeResult(event);
     if (kind == event::kCheckStarted) {
         checking_ = true;
@@ -344,6 +351,7 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
     unit["blocksVerified"] = state.blocksVerified();
     unit["bytesSent"] = state.bytesSent() ? Json(*state.bytesSent()) : Json();
     unit["bytesReceived"] = state.bytesReceived() ? Json(*state.bytesReceived()) : Json();
+    unit["latencyTimerMs"] = state.latencyTimerMs() ? Json(*state.latencyTimerMs()) : Json();
     const MemoryState memory = state.memory();
     unit["memory"] = memoryStateName(memory);
     unit["memoryPartlyWritten"] = memory == MemoryState::PartlyWritten;

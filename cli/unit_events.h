@@ -22,6 +22,8 @@
 //   check          verdict, failure, blocks, deviceChecksum, imageChecksum, blocksVerified,
 //                  refusedBlock, unansweredBlock (as the report's "check"), skipCurrent (true:
 //                  a unit that differs is updated next, from a new identification)
+//   latencyTimer   milliseconds           the converter's latency timer as read (Windows: its
+//                                         registry value; Linux: what its driver shows)
 //   result         code, name (null: none), exitStatus, stopped, detail, lastError,
 //                  reportProblem, blocksWritten, blocksVerified, bytesSent, bytesReceived:
 //                  the last event; the program ends with exitStatus right after it
@@ -60,6 +62,7 @@ inline constexpr const char* kPortError = "portError";
 inline constexpr const char* kFirmwareRefused = "firmwareRefused";
 inline constexpr const char* kCheckStarted = "checkStarted";
 inline constexpr const char* kCheck = "check";
+inline constexpr const char* kLatencyTimer = "latencyTimer";
 inline constexpr const char* kResult = "result";
 }  // namespace event
 
@@ -133,6 +136,8 @@ public:
     const std::string& reportProblem() const { return reportProblem_; }
     std::optional<std::uint64_t> bytesSent() const { return bytesSent_; }
     std::optional<std::uint64_t> bytesReceived() const { return bytesReceived_; }
+    // The converter's latency timer in milliseconds; none when it was not read.
+    std::optional<int> latencyTimerMs() const { return latencyTimerMs_; }
 
     // Between the check's start and its verdict: the verify pass compares.
     bool checking() const { return checking_; }
@@ -175,6 +180,7 @@ private:
     std::optional<FirmwareRefusal> firmwareRefusal_;
     std::optional<std::uint64_t> bytesSent_;
     std::optional<std::uint64_t> bytesReceived_;
+    std::optional<int> latencyTimerMs_;
     bool checking_ = false;
     bool checkBeforeUpdate_ = false;
     std::optional<CheckResult> check_;

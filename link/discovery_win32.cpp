@@ -189,3 +189,15 @@ bool converterPortPresent(std::string_view portName)
     char target[kRegistryNameBufferSize];
     return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
+
+bool listConverterKeys(std::vector<ConverterKey>& keys)
+{
+    return walkFtdiBus(
+        [&](const std::string& name) {
+            if (name.size() < kMatchingNameMinLength || !namesFtdiConverter(name)) return;
+            ConverterKey key;
+            key.serial = name.substr(kSerialOffset, kConverterSerialLength);
+            if (formDeviceParametersPath(name, key.deviceParametersPath)) keys.push_back(std::move(key));
+        },
+        /*emptyKeyIsFailure=*/false);
+}

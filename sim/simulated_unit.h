@@ -33,6 +33,8 @@ struct SimFaults {
     int hangUpAfterBlock = -1;           // hangs up the line after acknowledging this block (pulled cable)
     int muteAfterBlock = -1;             // answers nothing more after acknowledging this block
     bool garbageBeforeReply = false;     // sends stray bytes before the information reply
+    bool keepLatencyTimer = false;       // vf-testbed: the converter's driver takes the host's
+                                         // low-latency request but keeps its latency timer
 };
 
 struct SimOptions {
@@ -47,6 +49,13 @@ struct SimOptions {
     bool pace = false;                             // delay every byte by its wire time (10 bits);
                                                    // the record then ends with the unit's own
                                                    // lateness ("pacing: ...")
+    bool ft232r = false;                           // replies reach the host through the model of
+                                                   // the converter's FT232R (sim/ft232r_model.h);
+                                                   // the record then ends with what it held back
+                                                   // ("converter: ...")
+    std::optional<int> latencyTimerMs;             // the converter's own latency timer (default
+                                                   // 16 ms); the host's low-latency request
+                                                   // makes it 1 ms
     SimFaults faults;
 };
 
@@ -100,6 +109,11 @@ public:
     // Once told, the unit requires DTR off and RTS on whenever the host connects. Safe to call
     // from another thread while serving.
     void noteModemLines(bool dtr, bool rts);
+    // The host set or cleared the low-latency flag of the converter's tty (TIOCSSERIAL with
+    // ASYNC_LOW_LATENCY, as vf-testbed's ioctl handler sees it). The FTDI driver then sets the
+    // chip's latency timer to 1 ms, or back to the converter's own setting; the FT232R model
+    // follows. Safe to call from another thread while serving.
+    void noteLowLatencyRequest(bool lowLatency);
     // One line: frames, blocks, completed updates, violations, completed checks.
     std::string summary() const;
     // Why the unit could not start as asked (memory file unreadable); empty when it could.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -644,6 +645,66 @@ TEST_F(SimulatedUnitTest, PacedUnitTimesEveryFrameAndNeverAnswersEarly) {
         EXPECT_GT(replyBytes, 0) << lines[i];   // every frame of the identification is answered
     }
     EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+// Through the modelled FT232R a correct update still succeeds; every reply reaches the host
+// in a USB frame (on a whole millisecond) no earlier than the frame after its last byte had
+// crossed the line; the record says what the converter held back, at most one timer run each;
+// and the host's low-latency request, once the transport reports it, sets the timer to 1 ms.
+TEST_F(SimulatedUnitTest, RepliesThroughTheModelledFt232rComeInUsbFrames) {
+    SimOptions options = smallUnit();
+    options.pace = true;
+    options.ft232r = true;
+    options.latencyTimerMs = 8;
+    options.recordFile = freshRecordPath("ft232r-record.txt");
+    options.timingFile = freshRecordPath("ft232r-timing.txt");
+    start(options);
+    identify();
+    unit_->noteLowLatencyRequest(true);
+    const auto image = firmware(kSmallEnd + 1);
+    EXPECT_TRUE(update(image, kSmallEnd));
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+
+    const std::vector<std::string> timing = recordLines(*options.timingFile);
+    std::filesystem::remove(*options.timingFile);
+    const long long msNs = 1000000;
+    int replies = 0;
+    for (const std::string& line : timing) {
+        long long bytes = 0, start = 0, taken = 0, replyBytes = 0, replyStart = 0, replyLast = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "frame %lld %lld %lld %lld %lld %lld", &bytes, &start, &taken, &replyBytes,
+                              &replyStart, &replyLast),
+                  6)
+            << line;
+        if (replyBytes == 0) continue;
+        ++replies;
+        const long long onWire = replyStart + std::chrono::nanoseconds(simWireTime(static_cast<std::size_t>(replyBytes), 115200)).count();
+        const long long firstFrame = (onWire + msNs - 1) / msNs * msNs;
+        EXPECT_GE(replyLast, firstFrame) << line;
+    }
+    EXPECT_EQ(replies, 5 + 2 + 16 + 1 + 1 + 16);   // identification, blank check and program mode, blocks,
+                                                   // checksum, verify, blocks again
+
+    const std::vector<std::string> record = recordLines(*options.recordFile);
+    std::filesystem::remove(*options.recordFile);
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(record.front().find("converter: FT232R model, latency timer 8 ms"), 0u) << record.front();
+    EXPECT_NE(std::find(record.begin(), record.end(), "converter latency timer 1 ms (low-latency request set by the host)"),
+              record.end());
+    int latencyMs = 0, frames = 0, packets = 0;
+    double heldMs = 0, longestMs = 0;
+    ASSERT_EQ(std::sscanf(record.back().c_str(),
+                          "converter: FT232R, latency timer %d ms; %d answered frames, replies held %lf ms in all after "
+                          "their last byte had crossed the line, at most %lf ms; %d packets",
+                          &latencyMs, &frames, &heldMs, &longestMs, &packets),
+              5)
+        << record.back();
+    EXPECT_EQ(latencyMs, 1);
+    EXPECT_EQ(frames, replies);
+    EXPECT_GE(packets, frames);
+    EXPECT_GT(heldMs, 0.0);
+    EXPECT_LE(longestMs, 8.0);   // never more than one run of the longest timer it had
 }
 
 TEST_F(SimulatedUnitTest, UnpacedUnitRecordsNoPacing) {

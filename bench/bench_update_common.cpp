@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The update benchmarks' shared part: the timed update, the simulated unit's record read
 // back into bytes per direction and line speed, the protocol's floor (the wire time of every
 // byte at 10 bits per byte plus every pause the host must make) and the printed row.

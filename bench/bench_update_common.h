@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the update benchmarks share: the timed update itself (run in the current directory,
 // figures written to a file), the reading of the simulated unit's record of every byte that
 // crossed the line, the protocol's floor computed from it, and the printing of one row.

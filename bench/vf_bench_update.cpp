@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-bench-update: times one complete firmware update (identification, write pass and verify
 // pass over all 512 blocks) against the simulated unit, which paces every byte at its wire
 // time, and sets it against the protocol's floor: the wire time of every byte exchanged plus

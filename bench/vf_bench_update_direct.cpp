@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-bench-update-direct: the inner run of vf-bench-update's second row. It times one
 // complete update (runUpdate, unmodified) over a plain pty to a vf-sim it starts itself,
 // with no USB emulation in the path, so the row shows what the update code and the pty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-bench-waits: the host's own share of every frame, without the simulated unit or a
 // second process: how late the serial layer's pause before a frame (waitMs) ends and the
 // processor time it takes, and how long after a reply's last byte has reached the line a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check's verdict for a person and for the report.
 #include "cli/check_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the command-line updater says about a check (update/check.h): the verdict as one line
 // for a person, and as data for the event channel and the JSON report.
 #pragma once

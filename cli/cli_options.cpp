@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of varnoflex-cli: options in short and long form ("--name VALUE" and
 // "--name=VALUE"), and the help text with the table of exit statuses.
 #include "cli/cli_options.h"

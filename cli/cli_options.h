@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of varnoflex-cli.
 #pragma once
 

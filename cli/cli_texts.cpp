@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's own words in English and German, and the language taken from
 // the environment.
 #include "cli/cli_texts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's own words in English and German (UTF-8), its exit codes, and
 // the choice of language. The messages of the result codes come from update/result_codes.h.
 #pragma once

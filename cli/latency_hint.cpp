@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's part of the converter's latency timer (see latency_hint.h).
 #include "cli/latency_hint.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The converter's latency timer, as the command line deals with it on Windows: one line
 // before the update when the timer costs time (what, and how to lower it), and
 // --set-latency-timer for an administrator. On Linux the port asks the driver for 1 ms

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli: the command-line updater. A thin front end over the same library and worker
 // as the windowed program: it shows the safety instructions and asks for acceptance, then
 // lets the worker show the first device list entry and run one update, printing the device

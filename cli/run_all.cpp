@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli --all: finds the listed converters that are connected, starts one child per
 // converter, follows each unit through the events its child sends, shows each unit's
 // progress on one line, then the summary table and the report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's view of the update: the worker's reports queued under a mutex,
 // and their printing on the main thread.
 #include "cli/terminal_display.h"

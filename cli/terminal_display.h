@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's view of the update. The worker reports to TerminalDisplay
 // (on its own thread), which only queues what happened; the main thread takes the queue
 // and prints it through TerminalOutput: device lines, result messages, and progress as a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unit's events taken into its state, and the state given as the report's unit object.
 #include "cli/unit_events.h"
 

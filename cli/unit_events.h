@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The events of one unit's update, as the command-line updater sends them to whoever asked
 // for them (--event-fd: the --all parent reads each child's), one JSON object a line, and
 // what the receiving side makes of them: the unit's state, its progress line, the statement

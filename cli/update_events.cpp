@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The events of an update, taken from the frames on the port and from the worker's reports.
 #include "cli/update_events.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a run of the command-line updater gets its events from: the frames on the port
 // (UpdateEventObserver, a PortObserver) and the worker's reports of the identified unit and
 // the stored result codes (ReportingDisplay, an UpdateDisplay in front of the terminal's).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boot-loader commands the updater uses, each with its fixed pause, its frame and the
 // check of the device's answer; the reading and decoding of the device's data replies; and
 // the process-wide protocol state whose address range the range commands carry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command set of the flash unit's boot loader (the UART flash-programming protocol of
 // NEC/Renesas microcontroller boot loaders, the subset this updater uses), the reading of its
 // data replies, and the small protocol state that the range commands carry.

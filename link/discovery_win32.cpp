@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery of the FTDI converters on Windows. The FTDI driver registers every converter
 // it has seen as a sub-key "VID_0403+PID_6001+<serial><port index>" of its FTDIBUS
 // enumerator key, with the COM port name in "\0000\Device Parameters" value "PortName".

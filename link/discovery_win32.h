@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FTDI driver's registry entries on Windows: the walk over its FTDIBUS enumerator key
 // (findFtdiPorts, listFtdiConverters in link/discovery.h) and the reading of one converter's
 // "PortName" value, declared here for the tests.

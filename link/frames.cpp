@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame layer of the boot-loader protocol: the 8-bit frame checksum, the building of command
 // and data block frames, and the check of the device's two fixed acknowledgement replies.
 #include "link/frames.h"

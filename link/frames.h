@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame layer of the boot-loader protocol: control bytes, the 8-bit frame checksum, frame
 // building, and recognition of the device's two fixed acknowledgement replies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a converter's latency timer costs an update (see latency_timer.h).
 #include "link/latency_timer.h"
 

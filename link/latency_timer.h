@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FTDI converter's latency timer: how long the converter's chip holds the bytes it has
 // received before it hands them to the PC when fewer than a USB packet's worth have come
 // (16 ms unless changed). Every short reply of the update waits for it, so it decides much

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The latency timer on Linux: nothing to set here, the port asks the driver for low latency
 // when it opens (serial_posix.cpp), which ftdi_sio answers by setting the chip's timer to
 // 1 ms. The driver shows the timer it gave the chip in the sysfs file latency_timer of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The latency timer on Windows: the value "LatencyTimer" (REG_DWORD, milliseconds) in the
 // "Device Parameters" key of each converter's FTDIBUS entry, which the FTDI driver reads
 // when the converter is plugged in.

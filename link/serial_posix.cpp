@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port to the flash unit on Linux and other POSIX systems: a tty device opened
 // for exclusive use, set to raw 8N1 without flow control through termios, with DTR off and
 // RTS on, read and written through ppoll() under fixed time limits. Waits end at absolute

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port trace and the exchange counter.
 #include "link/trace.h"
 

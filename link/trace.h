@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Observers of the serial port for support and reports: PortTrace writes every operation
 // on the port as one line of text, ExchangeCounter counts the traffic and the data blocks
 // the unit acknowledged. Both are PortObservers (link/serial.h) and are off unless a front

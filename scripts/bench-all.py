@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Benchmark: several paced units updated at the same time through `varnoflex-cli --all`.
 
 For N = 1, 2, 4 and 8 it presents N emulated FTDI converters (vf-testbed --unit), each with a

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Benchmark: the check (`varnoflex-cli --check`) and the update where it is needed
 (`--skip-current`) against the paced simulated unit (vf-testbed --pace: every byte takes its
 wire time), 512 blocks, the sample list's first entry. One row per case:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark: one whole update through varnoflex-cli against the paced simulated unit (every
 # byte takes its wire time at the line speed), on Linux (vf-testbed --pace) and under Wine
 # (vf-sim --pace on a pty behind a Wine COM port), each over a plain pty and through the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark: the update of two builds side by side (for example before and after a change to
 # the serial layer), one vf-bench-update run of each in turn, their order swapped every run,
 # so that the machine's load falls on both alike. Prints every row of every run, then per

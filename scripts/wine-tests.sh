@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows build's tests under 32-bit Wine: the Windows unit tests, the registry walk
 # against .reg cases, whole updates by varnoflex-cli.exe through a Wine COM port linked
 # to the pty of the simulated unit (vf-sim, Linux build), and a service bench (--all with

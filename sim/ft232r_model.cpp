@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FT232R's receive buffer, latency timer and USB frames (see ft232r_model.h).
 #include "sim/ft232r_model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receive side of an FTDI FT232R USB-serial converter, as FTDI's application note
 // AN232B-04 ("Data throughput, latency and handshaking") describes it: when the bytes that
 // arrive from the line reach the PC. The simulated converter puts it between the simulated

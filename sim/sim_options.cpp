@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options of the simulated unit, shared by vf-sim and vf-testbed so that both
 // programs take the same options with the same meaning.
 #include "sim/simulated_unit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated flash unit: the device side of every frame of the boot-loader protocol,
 // flash-like memory, the faults, line pacing, and a strict record of everything the host
 // did wrong (frame layout, order of commands, line settings).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulated varnoflex flash unit: it plays the microcontroller's serial boot loader on
 // the other side of a pseudo-terminal (or any file descriptor), strictly, so that it catches
 // the host when the host is wrong. Used by the tests, the benchmarks and the demo.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-testbed: presents FTDI USB-serial converters to an unmodified program through a umockdev
 // testbed (udev database, sysfs and /dev nodes), serves a simulated flash unit behind every
 // converter, runs the program under umockdev's preload and reports what the units saw.

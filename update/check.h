@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check: does the connected unit already hold the firmware that its device list entry
 // names? It asks the boot loader itself and writes nothing: the identification and the
 // firmware load of the update, then the unit's checksum over its range against the image's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check of the unit's firmware against its device list entry's file, and the update
 // where the check finds it needed. Nothing here writes to the unit: the checksum command
 // and the verify pass are the boot loader's own comparison with its memory.

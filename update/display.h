@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the worker changes that a person sees: the two device lines, the progress bar and
 // the activity of the Start, Exit and Help buttons. The worker never touches a toolkit; it
 // calls this interface, which the windowed program implements by handing each change to

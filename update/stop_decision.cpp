@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decision between warning and stopping on Ctrl-C and SIGTERM during an update, and its
 // texts.
 #include "update/stop_decision.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What Ctrl-C, SIGTERM and SIGHUP (counted by update/interrupts.h) ask of a running update,
 // for both programs. Ending an update halfway leaves the unit without working firmware, so
 // the first Ctrl-C only warns; a second one within kSecondInterruptWindow stops. SIGTERM

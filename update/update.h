@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identification of the connected flash unit and the firmware update sequence.
 #pragma once
 

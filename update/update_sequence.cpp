@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware update: identification, firmware load and whole-file check, blank check or
 // erase, program mode, the write pass, the unit's own check, the checksum comparison and the
 // verify pass. Every end stores its result code; the progress bar counts blocks.

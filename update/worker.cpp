@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker thread: it polls the request flags, serves the first display of the device list
 // and the firmware update, and composes the main window's two device lines.
 //

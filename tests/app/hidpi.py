@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What a 200 % screen makes of the window: coordinates scaled from FLTK's units to screen
 pixels, the program's artwork as drawn, and whether a picture's edges are sharp."""
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The safety instructions at start-up: accepted, declined, closed, missing, and read from
 folders whose names hold characters outside ASCII."""
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's parts that need no unit: the events of an update as the --all
 // parent takes them (the state, the memory statement, the report object), the channel's
 // lines, the report files that are never half written, the trace file names of --all,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The converter's latency timer on the command line: what a timer costs an update, the hint
 // line, what --set-latency-timer says and returns for each outcome of the registry write
 // (the refusal without administrator rights among them: Wine runs every program with them,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli --check and --skip-current against the simulated unit behind vf-testbed: the
 verdict, its exit status and report, and that the unit's memory is never touched by a check
 (the unit's own record: no blank check, erase, program mode or write block; memory byte for

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli from the outside: whole updates against the simulated unit behind
 vf-testbed's umockdev converter, the safety question on a terminal, --list, and bad input.
 Every run happens in a temporary copy of the sample data set.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli on a service bench: several units behind their own emulated converters
 (vf-testbed --unit), --serial, --all with its summary, exit status and JSON report, --trace
 against what the simulated unit recorded, Ctrl-C and SIGTERM during --all, a caller that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What Ctrl-C, SIGTERM and SIGHUP do to a running update: the decision between warning and
 // stopping (with times given, not waited for), and the signal handlers themselves, which
 // count while an update is guarded and end the program otherwise.

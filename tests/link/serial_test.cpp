@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port over a real pseudo-terminal: what the line looks like from the other side,
 // exclusive use, reads under the time limit, hang-ups, and the closed port.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port observer over a real pseudo-terminal, the text of the port trace, and the
 // exchange counter's reading of the traffic.
 #include "link/commands.h"

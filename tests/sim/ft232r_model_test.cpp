@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FT232R model against the cases of FTDI's application note AN232B-04: a short reply
 // waits for the latency timer (16 ms and 1 ms), a long one goes in 62-byte packets, the event
 // character sends at once unless it is the first byte held, and the host takes one packet

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the simulated flash unit, driven by a scripted host over a real pty: a correct
 // update, the flash behaviour of its memory, the faults, and the violations it must catch.
 #include "sim/simulated_unit.h"

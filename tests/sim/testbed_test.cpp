@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the vf-testbed and vf-sim programs from outside: what libudev shows of the
 // converters, a scripted host updating the unit through umockdev's preload, the pulled cable,
 // the exit statuses, and vf-sim serving on a pty.

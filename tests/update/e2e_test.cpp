@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole updates of the unmodified update control against the simulated unit, behind FTDI
 // converters that vf-testbed presents through udev. Each case runs alone under vf-testbed
 // (run_e2e.sh picks it with --gtest_filter and gives the testbed the converters and faults

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An update display that records every change the update control makes, with the values of
 // busy and startRequested at the moment of the call, and a temporary directory for data files.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one end-to-end case of update_e2e_test under vf-testbed in a fresh copy of the sample
 # data, then checks what the unit holds, by SERIAL:
 #   a converter serial  the unit's memory equals the firmware image of that serial's device

@@ -32,9 +32,9 @@ WRITING = ("frame 01 07 32 ", "frame 01 07 20 ", "frame 01 07 40 ", "block write
 
 
 def load_image_tool():
-    spec = importlib.util.spec_from_file_location("vf_image", IMAGE_TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("vf_image", IMAGE_TOOL)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 """Reads what a Windows program file carries besides its code: the link time in its header,
 and its resources (application manifest, version information, icon groups). A small reader
-of the PE format (Microsoft's "PE Format" specification), enough for the packaging tests."""
+of the PE format (as Microsoft's "PE Format" document describes it), enough for the packaging tests."""
 import struct
 
 RT_ICON = 3

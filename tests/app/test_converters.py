@@ -43,10 +43,7 @@ def test_a_remembered_converter_named_first_does_not_keep_the_connected_unit_fro
     app = launch(workdir, converters=[("FTVF2Q7K", "COM11"), ("FTVF8H3N", COM_PORT)])
     main = app.accept_safety()
     xs.click(main, START)
-    win, _img, text, kind = app.wait_result(90)
-    while "All datas are downloaded" in text:   # the verify pass's message may come first
-        app.close_result(win)
-        win, _img, text, kind = app.wait_result(90)
+    win, _img, text, kind = app.wait_final_result(90)
     assert reads_as(text, "OK Update successful finished !") and kind == "ok", (text, kind)
     app.close_result(win)
     xs.click(main, EXIT)

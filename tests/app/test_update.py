@@ -20,17 +20,6 @@ def device_lines(xs, main):
             ocr(img, VERSION_LINE_BOX, light_text=True, psm=7))
 
 
-def wait_final_result(app, timeout=40.0):
-    """Waits for the "Info" window to show the final result: the message of code 22
-    ("All datas are downloaded") may come first while the verify pass runs."""
-    end = time.monotonic() + timeout
-    while True:
-        win, img, text, kind = app.wait_result(max(1.0, end - time.monotonic()))
-        if "All datas are downloaded" not in text or time.monotonic() > end:
-            return win, img, text, kind
-        time.sleep(0.25)
-
-
 def memory_matches(workdir, memory):
     equal, message = vf_image.compare(str(workdir / FIRMWARE), str(memory))
     return equal, message
@@ -60,7 +49,7 @@ def test_successful_update(xs, launch, workdir, tmp_path, screenshot_dir):
     time.sleep(0.5)
     assert app.running() and xs.find(MAIN_TITLE) == [main]
 
-    win, img, text, kind = wait_final_result(app)
+    win, img, text, kind = app.wait_final_result()
     assert reads_as(text, SUCCESS_TEXT), text
     assert kind == "ok"
     if screenshot_dir:
@@ -91,7 +80,7 @@ def test_refused_block_then_successful_second_start(xs, launch, workdir, tmp_pat
     vfgui.wait_until(lambda: button_active(xs.grab(main), START), 3, what="Start to be active")
 
     xs.click(main, START)
-    win, img, text, kind = wait_final_result(app)
+    win, img, text, kind = app.wait_final_result()
     assert reads_as(text, SUCCESS_TEXT) and kind == "ok", (text, kind)
     app.close_result(win)
     xs.click(main, EXIT)

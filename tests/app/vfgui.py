@@ -390,6 +390,18 @@ class App:
         img = self.xs.wait_painted(win)
         return win, img, ocr(img, RESULT_TEXT_BOX), picture_kind(img)
 
+    def wait_final_result(self, timeout=40.0):
+        """The "Info" window once it shows the final result: the message of code 22 ("All datas
+        are downloaded") may come first while the verify pass runs. The same window then takes
+        the final message, so it is read again rather than closed: a click on OK at the moment
+        the final message arrives would close that message unread."""
+        end = time.monotonic() + timeout
+        while True:
+            win, img, text, kind = self.wait_result(max(1.0, end - time.monotonic()))
+            if "All datas are downloaded" not in text or time.monotonic() > end:
+                return win, img, text, kind
+            time.sleep(0.25)
+
     def close_result(self, win):
         self.xs.click(win, RESULT_OK)
         self.xs.wait_gone(INFO_TITLE)

@@ -19,11 +19,21 @@ root=$PWD
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
+# Each step's time is kept and listed at the end, so a slow step shows where CI time goes.
+step_name=
+step_start=$SECONDS
+step_times=()
+end_step() {
+  [ -n "$step_name" ] && step_times+=("$(printf '%5d s  %s' $((SECONDS - step_start)) "$step_name")")
+  step_name=
+}
+step() { end_step; echo; echo "=== $1"; step_name=${2:-$1}; step_start=$SECONDS; }
+
+step "Packages (scripts/deps.sh test)" "Packages"
 scripts/deps.sh test
 
 jobs=$(nproc)
 status=0
-step() { echo; echo "=== $*"; }
 
 build() {   # build DIR [cmake args...]
   local dir=$1; shift
@@ -61,7 +71,7 @@ run_ctest() {   # run_ctest DIR [ctest args...]
   rm -f "$log"
 }
 
-step "Build and test (normal build)"
+step "Build and test (normal build)" "Normal build and tests"
 build build
 # Two at a time: most of these tests wait on the line's pauses and time limits, not the CPU.
 run_ctest build -LE 'wine|fuzz|deb' -j "$jobs"
@@ -71,47 +81,42 @@ if [ $quick -eq 0 ]; then
   export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-  step "AddressSanitizer + UndefinedBehaviorSanitizer"
+  step "AddressSanitizer + UndefinedBehaviorSanitizer" "AddressSanitizer + UBSan build and tests"
   build build-asan -DVF_SANITIZE=address,undefined -DVF_GUI=OFF
   run_ctest build-asan -LE 'gui|bench' -j "$jobs"
 
-  step "ThreadSanitizer (worker and threaded tests)"
+  step "ThreadSanitizer (worker and threaded tests)" "ThreadSanitizer build and tests"
   build build-tsan -DVF_SANITIZE=thread -DVF_GUI=OFF
   TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L threads
 
-  step "Fuzz targets (libFuzzer)"
+  step "Fuzz targets (libFuzzer)" "Fuzz targets"
   cmake -S "$root" -B build-fuzz -DVF_FUZZ=ON -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list fuzz_event_lines link_fuzz_reply >/dev/null
   run_ctest build-fuzz -L fuzz
 
-  step "Debian packages (built twice, lintian, AppStream, desktop entry)"
-  deb_start=$(date +%s)
+  step "Debian packages (built twice, lintian, AppStream, desktop entry)" "Debian packages"
   cmake -S "$root" -B build -DVF_DEB_TESTS=ON >/dev/null
   run_ctest build -L deb
   if [ -f build/deb/lintian.txt ]; then
     echo "lintian on the packages:"
     sed 's/^/  /' build/deb/lintian.txt
   fi
-  echo "Debian packages: $(( $(date +%s) - deb_start ))s"
 
-  step "Windows builds (MinGW) and tests under Wine"
+  step "Windows builds (MinGW) and tests under Wine" "Windows builds, packages and Wine tests"
   # The shipped Windows target is 32-bit; it is built here to prove it compiles and packages.
   # Machines like ours run no 32-bit programs (the kernel's 32-bit emulation is off), so the
   # same code is also built for 64-bit Windows, and that build is tested under Wine.
   # Both targets with the window (FLTK built from ../shared/third_party or VF_FLTK_SOURCE)
   # and their zip and installer; the Wine tests include the window and the installer.
-  windows_start=$(date +%s)
   JOBS=$jobs scripts/windows-build.sh || { status=1; failed=$((failed + 1)); echo "FAIL: the Windows builds"; }
   cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" \
         -DVF_MINGW32_BUILD_DIR="$root/build-mingw32" >/dev/null
   run_ctest build -L wine
-  echo "Windows part (builds, packages, Wine tests): $(( $(date +%s) - windows_start ))s"
 
-  step "The window on FLTK 1.4 (Wayland and X11): window tests at 96 and 192 dpi and on Wayland"
+  step "The window on FLTK 1.4 (Wayland and X11): window tests at 96 and 192 dpi and on Wayland" "FLTK 1.4 build and window tests"
   # Debian 12 has FLTK 1.3 only: this build makes FLTK 1.4 from the same source as the Windows
   # builds (once per build folder), and only what the window tests run.
-  fltk14_start=$(date +%s)
   fltk14=${VF_FLTK_SOURCE:-$root/../shared/third_party/fltk-1.4.5-source.tar.gz}
   if [ -e "$fltk14" ]; then
     if build_targets build-fltk14 "varnoflex-update vf-testbed" -DVF_FLTK_SOURCE="$(realpath "$fltk14")"; then
@@ -124,9 +129,11 @@ if [ $quick -eq 0 ]; then
   else
     echo "skipped: no FLTK 1.4 source at $fltk14 (set VF_FLTK_SOURCE)"
   fi
-  echo "FLTK 1.4 part (FLTK, the window, its tests): $(( $(date +%s) - fltk14_start ))s"
 fi
 
+end_step
 echo
+echo "time of each step:"
+printf '%s\n' "${step_times[@]}"
 echo "tests: $passed passed, $failed failed"
 exit $status

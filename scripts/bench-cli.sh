@@ -110,6 +110,7 @@ printf "%-16s %10s %10s %7s %8s %8s %8s %6s\n" platform measured_s floor_s ratio
 linux_run() {   # label [testbed options...]
     local label=$1
     shift
+    rm -f "$work/record.txt"   # a row's figures come from its own run only
     read -r wall cpu < <(cd "$work/data" && timed "$linux_build/sim/vf-testbed" --pace "$@" -- :: \
         "$linux_build/cli/varnoflex-cli" -y --language en)
     grep -q "Update successful finished !" "$work/run.out" || { echo "$label run failed:"; tail -n 5 "$work/run.out" "$work/run.err"; exit 1; }
@@ -155,6 +156,7 @@ if [ $do_wine -eq 1 ]; then
     }
     wine_run() {   # label [latency_ms]
         local label=$1 latency=${2:-}
+        rm -f "$work/record.txt"
         set_registry "$latency"
         local model=()
         [ -n "$latency" ] && model=(--ft232r --latency-timer "$latency" --record "$work/record.txt")

@@ -31,6 +31,9 @@
 #include <vector>
 
 using Json = nlohmann::ordered_json;
+// What a received event line is parsed into: its members' order does not matter to the
+// reader, and the unordered object takes each member without moving the ones before it.
+using EventJson = nlohmann::json;
 
 // Event lines longer than this are not events (and are not parsed). An event line is its
 // object alone: "{" first, "}" last.
@@ -86,6 +89,7 @@ class UnitState {
 public:
     // Takes one event; false when it is not an event this program knows (it is then left out).
     bool take(const Json& event);
+    bool take(const EventJson& event);
     // Takes one line of the channel (without its line end): parsed, then taken. False for a
     // line that is not a JSON object of a known event.
     bool takeLine(std::string_view line);
@@ -123,10 +127,11 @@ public:
     std::optional<std::uint64_t> bytesReceived() const { return bytesReceived_; }
 
 private:
-    bool takeIdentified(const Json& event);
-    bool takeBlock(const Json& event, bool verify);
-    bool takeResult(const Json& event);
-    bool takeFirmwareRefused(const Json& event);
+    template <typename Object> bool takeEvent(const Object& event);
+    template <typename Object> bool takeIdentified(const Object& event);
+    template <typename Object> bool takeBlock(const Object& event, bool verify);
+    template <typename Object> bool takeResult(const Object& event);
+    template <typename Object> bool takeFirmwareRefused(const Object& event);
 
     bool identified_ = false;
     bool resultKnown_ = false;

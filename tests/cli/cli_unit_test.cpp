@@ -101,13 +101,20 @@ TEST(UnitEvents, WhatIsNotAKnownEventIsLeftOut)
                              R"({"event":"code","code":300})", R"({"event":"code","code":"12"})",
                              R"({"event":"blockWritten","block":-1})", R"({"event":"identified","serial":"X"})",
                              R"({"event":"result","exitStatus":-4})", R"({"event":"result","exitStatus":1e400})",
-                             "{\"event\":\"code\",\"code\":12}{"}) {
+                             "{\"event\":\"code\",\"code\":12}{",
+                             // Two objects, a string left open, brackets that do not pair up.
+                             R"({"event":"code","code":12}{"event":"code","code":13})",
+                             R"({"event":"code","code":12,"name":"ERROR}")", R"({"event":"code","code":12,"x":"\"})",
+                             R"({"event":"code","code":12,"x":[}])", R"({"event":"code","code":12}]})"}) {
         EXPECT_FALSE(state.takeLine(line)) << line;
     }
     EXPECT_FALSE(state.takeLine(std::string(kMaxEventLineBytes + 1, ' ')));
     EXPECT_TRUE(state.storedCodes().empty());
     EXPECT_FALSE(state.identified());
     EXPECT_FALSE(state.resultKnown());
+    // Brackets, quotes and backslashes within strings are text.
+    EXPECT_TRUE(state.takeLine(R"({"event":"portError","port":"COM\"}{7","error":"a \\\" b}]\\"})"));
+    EXPECT_EQ(state.lastError(), R"(a \" b}]\)");
     // Members this program does not know are fine.
     EXPECT_TRUE(state.takeLine(R"({"event":"code","code":9,"name":"ERROR_ERASE_ALREADY_BLANK","later":[1]})"));
     EXPECT_EQ(state.storedCodes(), std::vector<std::uint8_t>{9});

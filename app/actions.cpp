@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the buttons and windows do: Start, Exit, Help, the main window's close action, the
 // "Info" window's OK, the help window's OK and the answers of the safety window.
 #include "app/app.h"

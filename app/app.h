@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windowed program's own state on the GUI thread: its windows and widgets, the interface
 // language, the loaded help and safety texts, and the actions of its buttons and windows.
 #pragma once

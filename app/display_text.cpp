@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversion of the program's Windows-1252 texts for the toolkit, which draws UTF-8.
 #include "app/display_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turning the program's Windows-1252 texts into what the toolkit draws: UTF-8 for labels
 // and messages, and for the help and safety displays also a visible mark for every control
 // character other than tab and line feed.

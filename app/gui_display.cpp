@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hands the worker's visible changes to the GUI thread. The worker never touches a widget:
 // it stores the newest value under the mutex and, if no callback is pending, posts one with
 // Fl::awake. Many changes between two runs of the callback collapse into one, so the

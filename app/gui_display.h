@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windowed program's side of the update display: the worker's changes to the device
 // lines, the progress bar and the buttons are kept here under a mutex and applied on the
 // GUI thread, through one pending Fl::awake callback at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The language switch: puts the German or the English set of every widget text in place,
 // together with the update control's messages and the device line's connecting word.
 #include "app/app.h"

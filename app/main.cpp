@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-update: the windowed firmware updater. Start-up shows the safety instructions;
 // once they are accepted the main window offers Start, Exit and Help, a worker thread does
 // all device work, and a quarter-second timer shows every outcome in the "Info" window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The result timer: four times a second it looks for a stored result code and shows the
 // code's message with the error or OK picture in the "Info" window, with a beep.
 #include "app/app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up steps of the windowed program on Linux: the working directory (the data folder),
 // and the windows' identity on the desktop: the desktop entry's name, and the program icon,
 // drawn into the program in every size the window manager may want.

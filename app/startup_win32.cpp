@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up steps of the windowed program on Windows: the working directory (the data folder)
 // as _getcwd reports it, and the main window's icon from the program file's resources.
 // The program is linked for the GUI subsystem, so Windows opens no console window for it

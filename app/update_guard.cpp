@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ctrl-C, SIGTERM and SIGHUP while the window program updates a unit, as in the command-line
 // updater: ending an update halfway leaves the unit without working firmware, so during an
 // update the first Ctrl-C only warns (on the terminal the program was started from), a second

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's four windows and their widgets: the main window with its buttons, picture,
 // logo, device lines and progress bar; the "Info" window; the help window; the safety window.
 #include "app/app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The update benchmarks' shared part: the timed update, the simulated unit's record read
 // back into bytes per direction and line speed, the protocol's floor (the wire time of every
 // byte at 10 bits per byte plus every pause the host must make) and the printed row.
@@ -136,6 +137,16 @@ bool readTraffic(const fs::path& record, LineTraffic& traffic)
             fastLine = true;
         } else if (line.rfind("sent ", 0) == 0) {
             (fastLine ? traffic.unitToHostFast : traffic.unitToHostSlow) += countHexBytes(line.substr(5));
+        } else if (line.rfind("converter: FT232R, ", 0) == 0) {
+            int latencyMs = 0, frames = 0;
+            double heldMs = 0;
+            if (std::sscanf(line.c_str(), "converter: FT232R, latency timer %d ms; %d answered frames, replies held %lf ms",
+                            &latencyMs, &frames, &heldMs) == 3) {
+                traffic.converterLatencyMs = latencyMs;
+                traffic.converterHeldSeconds = heldMs / 1000.0;
+            }
+        } else if (line.rfind("converter latency timer 1 ms (low-latency request set by the host)", 0) == 0) {
+            traffic.lowLatencyRequested = true;
         } else if (line.rfind("pacing: ", 0) == 0) {
             int frames = 0;
             double lateMs = 0;
@@ -181,6 +192,12 @@ void printRow(const char* label, int run, const Row& row, bool paced)
     if (traffic.unitLateSeconds >= 0 && row.ptySeconds >= 0) {
         std::printf("  pty's hand-overs of the block frames: %.4f s\n", row.ptySeconds);
         std::printf("  host alone: (wall - unit's lateness - pty's hand-overs) / floor: %.4f\n", row.hostAloneRatio());
+    }
+    if (traffic.converterHeldSeconds >= 0) {
+        std::printf("  modelled FT232R: latency timer %d ms%s; held the replies %.4f s = %.2f %% of wall\n",
+                    traffic.converterLatencyMs,
+                    traffic.lowLatencyRequested ? " (set by the program's low-latency request)" : "",
+                    traffic.converterHeldSeconds, row.converterPercent());
     }
     std::printf("  CPU (user+sys):    %.4f s = %.2f %% of wall\n", row.figures.cpuSeconds, row.cpuPercent());
     // The machine is shared: the load beside the figures says how quiet the run was.

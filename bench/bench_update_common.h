@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the update benchmarks share: the timed update itself (run in the current directory,
 // figures written to a file), the reading of the simulated unit's record of every byte that
 // crossed the line, the protocol's floor computed from it, and the printing of one row.
@@ -33,6 +34,13 @@ struct LineTraffic {
     // The paced unit's own lateness against its pacing (its "pacing:" line), which the host
     // had to wait for; negative when the record has no such line.
     double unitLateSeconds = -1;
+    // The modelled FT232R (the unit's "converter:" line): how long it held the replies back
+    // after their last byte had crossed the line, in all, and its latency timer at the end;
+    // negative when the unit had no converter model.
+    double converterHeldSeconds = -1;
+    int converterLatencyMs = -1;
+    // The unit saw the host ask for low latency (TIOCSSERIAL through the emulated converter).
+    bool lowLatencyRequested = false;
 };
 bool readTraffic(const std::filesystem::path& record, LineTraffic& traffic);
 
@@ -60,6 +68,10 @@ struct Row {
         return ptySeconds >= 0 ? hostRatio() - ptySeconds / floorSeconds : hostRatio();
     }
     double cpuPercent() const { return 100.0 * figures.cpuSeconds / figures.wallSeconds; }
+    // The modelled converter's share of the wall time (0 without a model).
+    double converterPercent() const {
+        return traffic.converterHeldSeconds > 0 ? 100.0 * traffic.converterHeldSeconds / figures.wallSeconds : 0.0;
+    }
 };
 Row makeRow(const InnerFigures& figures, const LineTraffic& traffic, bool paced);
 void printRow(const char* label, int run, const Row& row, bool paced);

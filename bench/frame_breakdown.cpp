@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/frame_breakdown.h"
 
 #include <algorithm>

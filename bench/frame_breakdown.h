@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where each data block frame's time went: the host's times of its port operations and the
 // simulated unit's times of the same frames (both on the steady clock, so one time line),
 // set against the protocol's floor for a frame (its wire time, the reply's, the pause).

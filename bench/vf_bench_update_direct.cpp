@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: MIT
 // vf-bench-update-direct: the inner run of vf-bench-update's second row. It times one
 // complete update (runUpdate, unmodified) over a plain pty to a vf-sim it starts itself,
 // with no USB emulation in the path, so the row shows what the update code and the pty
 // cost without umockdev's per-call socket round trips.
 //
-//   vf-bench-update-direct --sim PATH --record FILE [--pace] [--host-timing FILE --unit-timing FILE]
-//                          --update-once FIGURES
+//   vf-bench-update-direct --sim PATH --record FILE [--pace] [--ft232r --latency-timer MS]
+//                          [--host-timing FILE --unit-timing FILE] --update-once FIGURES
 //
-// Runs in a directory holding the data set; starts `vf-sim [--pace] --record FILE --pty
-// PATHFILE`, updates, stops the unit (which then writes its record) and writes the figures.
+// Runs in a directory holding the data set; starts `vf-sim [--pace] [--ft232r --latency-timer
+// MS] --record FILE --pty PATHFILE`, updates, stops the unit (which then writes its record) and writes the figures.
 // --host-timing writes when each of the host's port operations ended ("write N NS",
 // "read N NS", "wait MS NS" where wait is the start of a pause; steady clock in ns) and
 // --unit-timing has the unit write its own times of the same frames (vf-sim --timing).
@@ -185,7 +186,7 @@ private:
 
 void usage()
 {
-    std::fprintf(stderr, "usage: vf-bench-update-direct --sim PATH --record FILE [--pace]\n"
+    std::fprintf(stderr, "usage: vf-bench-update-direct --sim PATH --record FILE [--pace] [--ft232r --latency-timer MS]\n"
                          "                              [--host-timing FILE --unit-timing FILE] --update-once FIGURES\n");
 }
 
@@ -215,6 +216,7 @@ int main(int argc, char** argv)
     std::string hostTiming;
     std::string unitTiming;
     bool paced = false;
+    std::string latencyTimer;   // the modelled FT232R's timer; empty: no model
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--sim" && i + 1 < argc) {
@@ -229,6 +231,9 @@ int main(int argc, char** argv)
             unitTiming = argv[++i];
         } else if (argument == "--pace") {
             paced = true;
+        } else if (argument == "--ft232r" && i + 2 < argc && std::strcmp(argv[i + 1], "--latency-timer") == 0) {
+            latencyTimer = argv[i + 2];
+            i += 2;
         } else {
             usage();
             return kExitSetup;
@@ -247,6 +252,9 @@ int main(int argc, char** argv)
     std::vector<std::string> command{sim, "--record", record, "--pty", kPtyPathFile};
     if (paced) {
         command.emplace_back("--pace");
+    }
+    if (!latencyTimer.empty()) {
+        command.insert(command.end(), {"--ft232r", "--latency-timer", latencyTimer});
     }
     if (!unitTiming.empty()) {
         command.insert(command.end(), {"--timing", unitTiming});

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // vf-bench-waits: the host's own share of every frame, without the simulated unit or a
 // second process: how late the serial layer's pause before a frame (waitMs) ends and the
-// processor time it takes (it waits the last few microseconds awake), and how
-// long after a reply's last byte has reached the line a read of it returns. The reply is
+// processor time it takes, and how long after a reply's last byte has reached the line a
+// read of it returns. The reply is
 // written into a pty by a thread that paces its six bytes at 115200 baud, as a block
 // acknowledgement comes; and how long the write of a data block frame into the pty takes.
 //

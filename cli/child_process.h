@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The child processes of "varnoflex-cli --all": each runs the same program for one converter
 // in a process group of its own (so that the terminal's Ctrl-C and hang-up reach only the
 // parent, which decides for all), its standard streams on the null device, and its events

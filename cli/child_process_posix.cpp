@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The child processes of --all on Linux and other POSIX systems: fork and exec with a pipe
 // for the events, poll() over the pipes, waitpid() without blocking.
 #include "cli/child_process.h"

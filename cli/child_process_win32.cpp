@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The child processes of --all on Windows: CreateProcessW (the program's path and every
 // argument as wide text, so that a path outside the ANSI code page survives) in a process
 // group of its own, inheriting exactly its null-device standard handles, the write end of

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The command line of varnoflex-cli: options in short and long form ("--name VALUE" and
 // "--name=VALUE"), and the help text with the table of exit statuses.
 #include "cli/cli_options.h"
 
+#include "link/latency_timer.h"
 #include "update/result_codes.h"
 
 #include <string_view>
@@ -35,6 +37,23 @@ bool isConverterSerial(std::string_view text)
     return true;
 }
 
+namespace {
+
+// 1 to 255 in decimal digits.
+bool parseLatencyTimer(std::string_view text, int& milliseconds)
+{
+    if (text.empty() || text.size() > 3) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    milliseconds = value;
+    return value >= kLatencyTimerMinMs && value <= kLatencyTimerMaxMs;
+}
+
+}  // namespace
+
 bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options, std::string& error)
 {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -45,7 +64,8 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
 
         const bool takesValue = name == "-d" || name == "--data-dir" || name == "--language" ||
                                 name == "--serial" || name == "--json" || name == "--trace" ||
-                                name == "--event-fd" || name == "--stop-event";
+                                name == "--event-fd" || name == "--stop-event" ||
+                                name == "--set-latency-timer";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= arguments.size()) {
                 error = "option " + std::string(name) + " needs a value";
@@ -84,6 +104,13 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
                 return false;
             }
             (name == "--json" ? options.jsonFile : options.traceFile) = std::string(value);
+        } else if (name == "--set-latency-timer") {
+            int milliseconds = 0;
+            if (!parseLatencyTimer(value, milliseconds)) {
+                error = "--set-latency-timer takes 1 to 255 milliseconds, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.setLatencyTimerMs = milliseconds;
         } else if (name == "--event-fd" || name == "--stop-event") {
             if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) {
                 error = "option " + std::string(name) + " takes a number, not \"" + std::string(value) + "\"";
@@ -92,6 +119,10 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
             (name == "--event-fd" ? options.eventFd : options.stopEvent) = std::string(value);
         } else if (name == "--all") {
             options.all = true;
+        } else if (name == "--check") {
+            options.check = true;
+        } else if (name == "--skip-current") {
+            options.skipCurrent = true;
         } else if (name == "-y" || name == "--accept-safety") {
             options.acceptSafety = true;
         } else if (name == "--list") {
@@ -110,6 +141,10 @@ bool parseCliOptions(std::span<const std::string> arguments, CliOptions& options
         error = "--all and --serial exclude each other";
         return false;
     }
+    if (options.check && options.skipCurrent) {
+        error = "--check and --skip-current exclude each other (--check never updates)";
+        return false;
+    }
     if (options.all && (options.eventFd || options.stopEvent)) {
         error = "--all sends no events of its own (--event-fd and --stop-event are for one unit)";
         return false;
@@ -126,7 +161,8 @@ const char* cliUsageText()
     return
         "Usage: varnoflex-cli [OPTIONS]\n"
         "Writes the firmware that the device list offers into the connected varnoflex flash\n"
-        "unit, through its FTDI USB-serial converter.\n"
+        "unit, through its FTDI USB-serial converter; or checks whether the unit already\n"
+        "holds it, without writing anything.\n"
         "\n"
         "The data files (devicelist.ovk, the firmware files it names, SecurityGB.ovk and\n"
         "SecurityD.ovk) are read from the working directory or from DIR.\n"
@@ -142,12 +178,21 @@ const char* cliUsageText()
         "                        they match; opens no port\n"
         "      --serial SERIAL   update only the unit behind the converter with this serial\n"
         "                        (8 characters); only the device list entries naming it are tried\n"
-        "      --all             update every unit behind a listed converter at the same time,\n"
-        "                        one process per converter, then print a summary table\n"
+        "      --all             update (or check) every unit behind a listed converter at the\n"
+        "                        same time, one process per converter, then print a summary table\n"
+        "      --check           do not update: say whether the unit holds the firmware the\n"
+        "                        device list names (its checksum, then every block compared by\n"
+        "                        the unit itself); nothing is erased or written\n"
+        "      --skip-current    check first and update only a unit that does not hold the\n"
+        "                        firmware; a unit that holds it is left alone\n"
         "      --json FILE       write a JSON report of the run to FILE (\"-\": standard output;\n"
         "                        the other output then goes to standard error)\n"
         "      --trace FILE      write every read, write, speed change and wait on the port to\n"
         "                        FILE; with --all one file per unit, the serial in its name\n"
+        "      --set-latency-timer MS\n"
+        "                        Windows, as administrator: set the latency timer of the device\n"
+        "                        list's converters to MS (1 to 255; 1 makes the update fastest);\n"
+        "                        the FTDI driver takes it when the converter is plugged in again\n"
         "      --event-fd N      write the update's events, one JSON object a line, to the\n"
         "                        inherited descriptor (Windows: handle) N; the machine interface\n"
         "                        of --all's child processes (see the man page)\n"
@@ -157,7 +202,9 @@ const char* cliUsageText()
         "      --version         show the version\n"
         "\n"
         "Exit status:\n"
-        "   0  update finished (OK_UPDATE_FINISHED); --list, --help, --version done\n"
+        "   0  update finished (OK_UPDATE_FINISHED); --check: the unit holds the firmware;\n"
+        "      --skip-current: the unit holds it and was left alone, or it was updated;\n"
+        "      --list, --help, --version done\n"
         "   2  ERROR_OPEN_FILE             firmware file not found or not readable\n"
         "   3  ERROR_READ_FILE             firmware file damaged, cut short or too large for\n"
         "                                  the unit; nothing written (the problem is named)\n"
@@ -173,16 +220,24 @@ const char* cliUsageText()
         "  15  ERROR_VERIFY_COMMAND        verify command refused\n"
         "  16  ERROR_VERIFY                a block did not match while verifying\n"
         "  17  ERROR_UPDATE_EXCEPTION      the update ended without a result\n"
+        "  24  --check: the unit does not hold the firmware (its checksum differs, or it\n"
+        "      refused a block); nothing written\n"
+        "  25  --check, --skip-current: the unit stopped answering during the check (no\n"
+        "      checksum, verify command not acknowledged, a block unanswered); nothing written\n"
         "  64  bad command line; --serial names a converter no device list entry names\n"
         "  65  safety instructions not accepted (declined, or no terminal and no -y)\n"
         "  66  data directory or safety instructions not readable\n"
         "  70  internal error (the worker thread could not be started)\n"
         "  73  the --json report or the --trace file cannot be made or completely written\n"
         "      (when it cannot be made, nothing is sent to any unit)\n"
+        "  74  --set-latency-timer: the registry could not be written\n"
         "  75  --all: two converters carry the same serial; neither is updated\n"
-        " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns)\n"
+        "  77  --set-latency-timer: administrator rights needed\n"
+        " 130  update stopped by a second Ctrl-C within 5 seconds (the first one only warns;\n"
+        "      a check, which writes nothing, stops at the first)\n"
         " 143  update stopped by SIGTERM\n"
-        "      --all: 0 when every unit finished, else the status of the first unit in converter\n"
-        "      order that did not; 130 or 143 when stopped (Ctrl-C twice, SIGTERM)\n"
+        "      --all: 0 when every unit finished (--check: holds its firmware), else the status\n"
+        "      of the first unit in converter order that did not; 130 or 143 when stopped\n"
+        "      (Ctrl-C twice, SIGTERM; a check, once)\n"
         "Other result codes (1 to 22) end the program with their own number.\n";
 }

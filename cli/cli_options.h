@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of varnoflex-cli.
 #pragma once
 
@@ -13,10 +14,13 @@ struct CliOptions {
     bool list = false;                    // --list
     std::optional<std::string> serial;    // --serial SERIAL: only this converter
     bool all = false;                     // --all: every listed converter, one child each
+    bool check = false;                   // --check: compare the unit with its firmware, write nothing
+    bool skipCurrent = false;             // --skip-current: check first, update only a unit that differs
     std::optional<std::string> jsonFile;  // --json FILE ("-": standard output)
     std::optional<std::string> traceFile; // --trace FILE
     std::optional<std::string> eventFd;   // --event-fd N: events to inherited descriptor N
     std::optional<std::string> stopEvent; // --stop-event N (Windows): inherited event, set = stop
+    std::optional<int> setLatencyTimerMs; // --set-latency-timer MS (Windows, administrators)
     bool help = false;                    // -h, --help
     bool version = false;                 // --version
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's own words in English and German, and the language taken from
 // the environment.
 #include "cli/cli_texts.h"
@@ -20,6 +21,7 @@ const CliTexts kEnglish = {
     .dataDirUnusable = "cannot use the data directory",
     .writePass = "Writing",
     .verifyPass = "Verifying",
+    .checkPass = "Comparing",
     .noResult = "the update ended without a result",
     .listConverter = "Converter ",
     .listAt = " at ",
@@ -32,6 +34,7 @@ const CliTexts kEnglish = {
     .listNone = "No FTDI converter 0403:6001 found.",
     .listNoDriver = "The FTDI converters cannot be listed (is the FTDI driver installed?).",
     .listNoDeviceList = "The device list cannot be read:",
+    .checkStopped = "check stopped; nothing was written to the unit",
     .portProblem = "last error of the serial port:",
     .serialNotListed = "no device list entry names the converter",
     .allWaiting = "identifying",
@@ -59,6 +62,17 @@ const CliTexts kEnglish = {
     .headVersion = "Version",
     .headResult = "Result",
     .headMemory = "Memory",
+    .checkHolds = "holds firmware",
+    .checkDiffers = "differs from firmware",
+    .checkChecksums = "checksum %1 in the unit, %2 of the file",
+    .checkRefusedBlock = "the unit refused block %1 (checksums equal, %2)",
+    .checkFailed = "check failed",
+    .checkNoChecksum = "no answer to the checksum command",
+    .checkNoVerify = "the verify command was not acknowledged",
+    .checkNoBlockAnswer = "no answer to block %1 of the verify pass",
+    .skipLeftAlone = "current, left alone",
+    .skipUpdating = "updating",
+    .skipNotUpdated = "not updated",
 };
 
 const CliTexts kGerman = {
@@ -72,6 +86,7 @@ const CliTexts kGerman = {
     .dataDirUnusable = "das Datenverzeichnis ist nicht benutzbar",
     .writePass = "Schreiben",
     .verifyPass = "Prüfen",
+    .checkPass = "Vergleichen",
     .noResult = "die Aktualisierung endete ohne Ergebnis",
     .listConverter = "Wandler ",
     .listAt = " an ",
@@ -85,6 +100,7 @@ const CliTexts kGerman = {
     .listNoDriver = "Die FTDI-Wandler können nicht aufgelistet werden (ist der FTDI-Treiber "
                     "installiert?).",
     .listNoDeviceList = "Die Geräteliste kann nicht gelesen werden:",
+    .checkStopped = "Prüfung abgebrochen; in das Gerät wurde nichts geschrieben",
     .portProblem = "letzter Fehler der seriellen Schnittstelle:",
     .serialNotListed = "kein Eintrag der Geräteliste nennt den Wandler",
     .allWaiting = "Erkennung",
@@ -114,6 +130,17 @@ const CliTexts kGerman = {
     .headVersion = "Version",
     .headResult = "Ergebnis",
     .headMemory = "Speicher",
+    .checkHolds = "enthält Firmware",
+    .checkDiffers = "weicht ab von Firmware",
+    .checkChecksums = "Prüfsumme %1 im Gerät, %2 der Datei",
+    .checkRefusedBlock = "das Gerät hat Block %1 zurückgewiesen (Prüfsummen gleich, %2)",
+    .checkFailed = "Prüfung fehlgeschlagen",
+    .checkNoChecksum = "keine Antwort auf das Prüfsummenkommando",
+    .checkNoVerify = "das Vergleichskommando wurde nicht bestätigt",
+    .checkNoBlockAnswer = "keine Antwort auf Block %1 des Vergleichs",
+    .skipLeftAlone = "aktuell, nicht verändert",
+    .skipUpdating = "wird aktualisiert",
+    .skipNotUpdated = "nicht aktualisiert",
 };
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's own words in English and German (UTF-8), its exit codes, and
 // the choice of language. The messages of the result codes come from update/result_codes.h.
 #pragma once
@@ -11,6 +12,8 @@ inline constexpr int kExitSuccess = 0;           // the update ended with OK_UPD
 inline constexpr int kExitUsage = 64;            // unknown option or bad argument
 inline constexpr int kExitNotAccepted = 65;      // safety instructions declined or not asked
 inline constexpr int kExitNoSafetyText = 66;     // data directory or safety text not readable
+inline constexpr int kExitDiffers = 24;          // --check: the unit does not hold its firmware
+inline constexpr int kExitCheckFailed = 25;      // the unit stopped answering during the check
 inline constexpr int kExitInternal = 70;         // the worker thread could not be started
 inline constexpr int kExitReportNotWritten = 73; // --json or --trace cannot be made or written
 inline constexpr int kExitDuplicateSerial = 75;  // --all: converters sharing a serial, not updated
@@ -25,6 +28,7 @@ struct CliTexts {
     std::string_view dataDirUnusable;
     std::string_view writePass;
     std::string_view verifyPass;
+    std::string_view checkPass;        // the progress of the check's verify pass
     std::string_view noResult;
     std::string_view listConverter;    // followed by the serial, then listAt and the port
     std::string_view listAt;
@@ -37,6 +41,7 @@ struct CliTexts {
     std::string_view listNone;
     std::string_view listNoDriver;
     std::string_view listNoDeviceList;
+    std::string_view checkStopped;     // after a check (or --skip-current before its update) was stopped
     std::string_view portProblem;      // followed by the port's last error, after "no unit"
     std::string_view serialNotListed;     // followed by the serial
     std::string_view allWaiting;          // a unit whose child has not reported progress yet
@@ -61,6 +66,20 @@ struct CliTexts {
     std::string_view headVersion;
     std::string_view headResult;
     std::string_view headMemory;
+    // The check's verdict (see checkVerdictText): "holds firmware", "differs from firmware",
+    // each followed by the version and (file); the rest follows after ": ". %1 and %2 stand
+    // for the numbers given.
+    std::string_view checkHolds;
+    std::string_view checkDiffers;
+    std::string_view checkChecksums;      // %1 the unit's checksum, %2 the file's
+    std::string_view checkRefusedBlock;   // %1 the block, %2 the checksum both share
+    std::string_view checkFailed;
+    std::string_view checkNoChecksum;
+    std::string_view checkNoVerify;
+    std::string_view checkNoBlockAnswer;  // %1 the block
+    std::string_view skipLeftAlone;       // after the verdict, --skip-current
+    std::string_view skipUpdating;
+    std::string_view skipNotUpdated;
 };
 
 // lang: kLanguageEnglish or kLanguageGerman.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What differs between the platforms in the command-line updater's dealings with its own
 // process: the arguments as UTF-8, the console's output code page, and the system's texts
 // (error messages) as UTF-8. console_posix.cpp and console_win32.cpp are the two forms.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's dealings with its own process on POSIX systems: arguments and
 // system texts are taken as they are, there is no console code page.
 #include "cli/console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's dealings with its own process on Windows: the arguments from
 // the wide command line as UTF-8, the console's output code page set to UTF-8 and put back at
 // the end, and system texts from the ANSI code page to UTF-8. The program keeps the ANSI code

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event channel: the option's number and whole lines written.
 #include "cli/event_channel.h"
 

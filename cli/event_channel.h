@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The channel of --event-fd: the run's events, one JSON object a line, written to a
 // descriptor (Windows: a handle) that the starting process opened and let this one inherit
 // (the --all parent gives each child the write end of a pipe of its own).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event channel's descriptor on POSIX systems.
 #include "cli/event_channel.h"
 

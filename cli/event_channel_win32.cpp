@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event channel's handle on Windows (the write end of an anonymous pipe).
 #include "cli/event_channel.h"
 

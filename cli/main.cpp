@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli: the command-line updater. A thin front end over the same library and worker
 // as the windowed program: it shows the safety instructions and asks for acceptance, then
 // lets the worker show the first device list entry and run one update, printing the device
@@ -6,6 +7,7 @@
 #include "cli/cli_texts.h"
 #include "cli/console.h"
 #include "cli/event_channel.h"
+#include "cli/latency_hint.h"
 #include "cli/run_all.h"
 #include "cli/terminal_display.h"
 #include "cli/unit_report.h"
@@ -15,6 +17,7 @@
 #include "files/texts.h"
 #include "link/discovery.h"
 #include "link/serial.h"
+#include "update/check.h"
 #include "update/display.h"
 #include "update/interrupts.h"
 #include "update/result_codes.h"
@@ -28,6 +31,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -146,6 +151,39 @@ void followWorker(TerminalDisplay& display, TerminalOutput& output, const std::f
     }
 }
 
+// Whether stopping now could leave the unit without working firmware: always during an
+// update; never during a check, nor during --skip-current's check before it found the unit
+// different.
+bool memoryAtStake(const CliOptions& options, const TerminalOutput& output)
+{
+    if (options.check) return false;
+    if (!options.skipCurrent) return true;
+    const std::optional<CheckResult>& check = output.checkResult();
+    return check && check->verdict == CheckVerdict::Differs;
+}
+
+// The exit status of the check's verdict.
+int checkExitStatus(CheckVerdict verdict)
+{
+    switch (verdict) {
+    case CheckVerdict::Holds: return kExitSuccess;
+    case CheckVerdict::Differs: return kExitDiffers;
+    case CheckVerdict::Failed: return kExitCheckFailed;
+    }
+    return kExitCheckFailed;
+}
+
+// What the run came to, without a stop: the update's final code, or for a check the
+// verdict; --skip-current gives the verdict unless the unit differed and was updated.
+int outcomeExitStatus(const CliOptions& options, const TerminalOutput& output)
+{
+    const std::optional<CheckResult>& check = output.checkResult();
+    const bool updateRan = !options.check && (!options.skipCurrent || (check && check->verdict == CheckVerdict::Differs));
+    if (check && !updateRan) return checkExitStatus(check->verdict);
+    const std::uint8_t code = output.finalCode();
+    return code == OK_UPDATE_FINISHED ? kExitSuccess : code;
+}
+
 // What the run writes besides the terminal: the event channel, the report and the trace,
 // each made before any unit is touched (nullptr: not asked for).
 struct RunOutputs {
@@ -163,16 +201,32 @@ std::string updateItself(std::uint8_t code)
     return "the update itself ended with " + std::to_string(code) + " " + resultName(code);
 }
 
+// The converter the update used, as the driver names it: the device list entry that answered,
+// else the one --serial asked for; empty when neither. After the worker has stopped.
+std::string updatedConverterSerial(const CliOptions& options)
+{
+    if (selectedEntry != nullptr) return selectedEntry->converterSerial;
+    return options.serial.value_or("");
+}
+
 // Runs the first display and one update on the worker thread; returns the exit status.
 int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& outputs)
 {
+    // What the converter's latency timer costs is said before the update begins.
+    const std::map<std::string, int> latencyTimers =
+        latencyTimerInRegistry() ? checkLatencyTimers(convertersToTry(options.serial), lang, stdout)
+                                 : std::map<std::string, int>{};
     const bool stdoutIsTerminal = isTerminal(stdout);
     const bool stderrIsTerminal = isTerminal(stderr);
     std::FILE* progressStream = stdoutIsTerminal || !stderrIsTerminal ? stdout : stderr;
     TerminalDisplay display;
     TerminalOutput output(lang, stdout, progressStream, stdoutIsTerminal || stderrIsTerminal);
+    output.setSkipCurrent(options.skipCurrent);
     UnitRun run(display, outputs.channel, outputs.trace != nullptr ? outputs.trace->stream() : nullptr, lang);
 
+    setStartAction(options.check         ? StartAction::Check
+                   : options.skipCurrent ? StartAction::UpdateUnlessCurrent
+                                         : StartAction::Update);
     initSharedState();
     run.start();
     if (!startWorker()) {
@@ -196,7 +250,8 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
     startRequested.store(1);
     // The worker sets busy before it clears startRequested: once the request is taken,
     // busy returning to 0 means the update has ended.
-    followWorker(display, output, [&stop, lang] {
+    followWorker(display, output, [&stop, &options, &output, lang] {
+        stop.setMemoryAtStake(memoryAtStake(options, output));
         if (watchInterrupts(stop) == UpdateStop::Action::Warn) {
             std::fprintf(stderr, "\n%s\n", stopWarningText(lang));
             std::fflush(stderr);
@@ -214,13 +269,17 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
 
     UnitRun::Outcome outcome;
     outcome.finalCode = output.finalCode();
-    outcome.exitStatus = outcome.finalCode == OK_UPDATE_FINISHED ? kExitSuccess : outcome.finalCode;
-    if (stop.stopped() && outcome.finalCode != OK_UPDATE_FINISHED) {
+    const std::optional<CheckResult>& check = output.checkResult();
+    outcome.exitStatus = outcomeExitStatus(options, output);
+    // A verdict the check reached stands; so does a left-alone or a finished update.
+    const bool reachedAnEnd = outcome.exitStatus == kExitSuccess ||
+                              (options.check && check && check->verdict != CheckVerdict::Failed);
+    if (stop.stopped() && !reachedAnEnd) {
         // A stop that came after the last verified block changed nothing: the update finished.
-        printError(stoppedText(lang));
+        printError(memoryAtStake(options, output) ? std::string(stoppedText(lang)) : std::string(cliTexts(lang).checkStopped));
         outcome.exitStatus = stop.exitStatus();
         outcome.stopped = true;
-    } else if (outcome.finalCode == RESULT_NONE) {
+    } else if (outcome.finalCode == RESULT_NONE && !check) {
         printError(cliTexts(lang).noResult);
         outcome.exitStatus = ERROR_UPDATE_EXCEPTION;
     }
@@ -231,6 +290,18 @@ int runUpdateOnWorker(int lang, const CliOptions& options, const RunOutputs& out
         printError(std::string(cliTexts(lang).portProblem) + " " + outcome.lastError);
         outcome.detail = std::string(cliTexts(lang).portProblem) + " " + outcome.lastError;
     }
+
+    // The converter's latency timer goes into the events, and so into the report: as read
+    // before the update (Windows), or as its driver shows it now that the port has asked for
+    // low latency (Linux; not after a stop, which is to end the program soon).
+    const std::string converter = updatedConverterSerial(options);
+    std::optional<int> latencyMs;
+    if (const auto timer = latencyTimers.find(converter); timer != latencyTimers.end()) {
+        latencyMs = timer->second;
+    } else if (!outcome.stopped) {
+        latencyMs = checkLatencyTimerAfterUpdate(converter, lang, stdout);
+    }
+    if (latencyMs) run.events().send(Json{{"event", event::kLatencyTimer}, {"milliseconds", *latencyMs}});
 
     // The trace and the report are put in place whole, or the exit status says they are not.
     std::string error;
@@ -330,6 +401,7 @@ int main(int argc, char** argv)
     }
 
     if (options.list) return listConverters(lang);
+    if (options.setLatencyTimerMs) return setLatencyTimerCommand(*options.setLatencyTimerMs, lang);
     if (options.serial) {
         if (serialNotInReadableList(*options.serial)) {
             return endEarly(kExitUsage, std::string(texts.serialNotListed) + " " + *options.serial);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parts of a report file that are the same on every platform.
 #include "cli/report_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file the run writes for a person or a program (the --json report, the --trace file)
 // that must never be lost or half written: it is made before any unit is touched, written
 // into a new temporary file beside its place, and renamed into place only when all of it

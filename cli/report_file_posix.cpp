@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report and trace files on POSIX systems: mkostemp beside the target (close-on-exec, so no
 // child process inherits it), fsync and rename(2) at the end.
 #include "cli/report_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report and trace files on Windows: a new file beside the target made with CreateFileW
 // (wide, so that a path outside the ANSI code page works; not inheritable, so no child
 // process holds it), FlushFileBuffers and MoveFileExW at the end.

@@ -1,12 +1,15 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli --all: finds the listed converters that are connected, starts one child per
 // converter, follows each unit through the events its child sends, shows each unit's
 // progress on one line, then the summary table and the report.
 #include "cli/run_all.h"
 
+#include "cli/check_report.h"
 #include "cli/child_process.h"
 #include "cli/cli_texts.h"
 #include "cli/console.h"
 #include "cli/event_channel.h"
+#include "cli/latency_hint.h"
 #include "cli/unit_events.h"
 #include "cli/unit_report.h"
 #include "cli/update_events.h"
@@ -137,14 +140,26 @@ Converters convertersFrom(const PortList& ports)
 bool stoppedUnfinished(const Unit& unit, bool stopsSent)
 {
     if (!stopsSent || unit.kind != UnitKind::Update) return false;
+    // A check that reached its verdict (or failed on its own) before the stop ended as it was.
+    if (unit.state.checkIsOutcome()) return !unit.child.exitStatus || unit.state.stopped();
     return unit.state.finalCode() != OK_UPDATE_FINISHED || !unit.child.exitStatus || *unit.child.exitStatus != 0;
 }
 
-std::string resultCell(const Unit& unit, const CliTexts& texts, bool stopsSent)
+// The check's verdict line of a unit.
+std::string checkCell(const Unit& unit, int lang)
+{
+    const UnitState& state = unit.state;
+    const auto& entry = state.entry();
+    return checkVerdictTextShown(*state.check(), entry ? entry->version : "-", entry ? entry->firmwareFile : "-", lang,
+                                 state.checkBeforeUpdate());
+}
+
+std::string resultCell(const Unit& unit, const CliTexts& texts, bool stopsSent, int lang)
 {
     if (unit.kind == UnitKind::Duplicate) return text(texts.allDuplicate);
     if (unit.kind == UnitKind::CannotStart) return text(texts.allCannotStart);
     const std::optional<int>& status = unit.child.exitStatus;
+    if (unit.state.checkIsOutcome() && unit.child.ended() && status && !unit.state.stopped()) return checkCell(unit, lang);
     if (unit.child.ended() && status && *status == 0) return text(texts.allFinished);
     if (stoppedUnfinished(unit, stopsSent)) return text(texts.allUnfinished);
     if (unit.child.exited && !status) return text(texts.allStatusUnknown);
@@ -158,11 +173,13 @@ std::string resultCell(const Unit& unit, const CliTexts& texts, bool stopsSent)
 
 // What a unit's progress line shows now; plain: only every kPercentPerPlainLine percent
 // (empty in between and before the first step).
-std::string stateText(const Unit& unit, const CliTexts& texts, bool stopsSent, bool plain)
+std::string stateText(const Unit& unit, const CliTexts& texts, bool stopsSent, bool plain, int lang)
 {
-    if (unit.ended()) return resultCell(unit, texts, stopsSent);
+    if (unit.ended()) return resultCell(unit, texts, stopsSent, lang);
     const UnitState& state = unit.state;
     if (!state.identified() || state.blockCount() <= 0) return plain ? std::string() : text(texts.allWaiting);
+    // --skip-current: the verdict stays on the line until the update that follows shows progress.
+    if (state.check() && state.blocksWritten() == 0 && !state.verifyPass()) return checkCell(unit, lang);
     const bool verifying = state.verifyPass();
     const int done = verifying ? state.blocksVerified() : state.blocksWritten();
     int percent = std::clamp(done * 100 / state.blockCount(), 0, 100);
@@ -170,7 +187,8 @@ std::string stateText(const Unit& unit, const CliTexts& texts, bool stopsSent, b
         percent = percent / kPercentPerPlainLine * kPercentPerPlainLine;
         if (percent == 0) return {};
     }
-    return text(verifying ? texts.verifyPass : texts.writePass) + " " + std::to_string(percent) + " %";
+    const std::string_view pass = state.checking() ? texts.checkPass : verifying ? texts.verifyPass : texts.writePass;
+    return text(pass) + " " + std::to_string(percent) + " %";
 }
 
 // Display width of UTF-8 text: code points, not bytes.
@@ -199,7 +217,7 @@ void printTable(const std::vector<std::vector<std::string>>& rows)
 
 class ProgressView {
 public:
-    ProgressView(bool terminal, const CliTexts& texts) : terminal_(terminal), texts_(texts) {}
+    ProgressView(bool terminal, const CliTexts& texts, int lang) : terminal_(terminal), texts_(texts), lang_(lang) {}
 
     // Shows what changed: on a terminal every line is redrawn in place, otherwise a line is
     // printed for each unit whose state moved on.
@@ -207,7 +225,7 @@ public:
     {
         bool changed = false;
         for (Unit& unit : units) {
-            const std::string now = stateText(unit, texts_, stopsSent, !terminal_);
+            const std::string now = stateText(unit, texts_, stopsSent, !terminal_, lang_);
             if (now.empty() || now == unit.shownState) continue;
             unit.shownState = now;
             changed = true;
@@ -231,8 +249,20 @@ public:
 private:
     bool terminal_;
     const CliTexts& texts_;
+    int lang_;
     int linesDrawn_ = 0;
 };
+
+// Whether a stop now could leave a unit without working firmware. --check writes nothing;
+// --skip-current writes only to a unit whose check found it different.
+bool memoryAtStake(const CliOptions& options, const std::vector<Unit>& units)
+{
+    if (options.check) return false;
+    if (!options.skipCurrent) return true;
+    return std::any_of(units.begin(), units.end(), [](const Unit& unit) {
+        return unit.kind == UnitKind::Update && !unit.ended() && unit.state.check() && !unit.state.checkIsOutcome();
+    });
+}
 
 // The arguments of the child for unit.
 std::vector<std::string> childArguments(const CliOptions& options, int lang, const Unit& unit)
@@ -245,6 +275,8 @@ std::vector<std::string> childArguments(const CliOptions& options, int lang, con
     }
     arguments.push_back("--serial");
     arguments.push_back(unit.serial);
+    if (options.check) arguments.push_back("--check");
+    if (options.skipCurrent) arguments.push_back("--skip-current");
     if (options.traceFile) {
         arguments.push_back("--trace");
         arguments.push_back(traceFileForUnit(*options.traceFile, unit.serial));
@@ -392,6 +424,15 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
     }
     // No unit is touched when a trace cannot be made (the report's file is removed unwritten).
     if (!traceFilesCanBeMade(options, units)) return kExitReportNotWritten;
+    // What the converters' latency timers cost is said before any unit is started; each child
+    // reads its own timer again and sends it as an event, for the report.
+    if (latencyTimerInRegistry()) {
+        std::vector<std::string> serials;
+        for (const Unit& unit : units) {
+            if (unit.kind == UnitKind::Update) serials.push_back(unit.serial);
+        }
+        checkLatencyTimers(serials, lang, stdout);
+    }
 
     // From here the terminal's Ctrl-C, SIGTERM and hang-up are counted, not fatal: they reach
     // this process only (each child has its process group), which decides for all.
@@ -400,7 +441,7 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
     const std::string program = ownProgramPath(argv0);
     const bool terminal = isTerminal(stdout);
     if (terminal) enableCursorMovements();
-    ProgressView view(terminal, texts);
+    ProgressView view(terminal, texts, lang);
     for (Unit& unit : units) {
         if (unit.kind != UnitKind::Update) continue;
         unit.clock.emplace();
@@ -410,7 +451,7 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
             printError(text(texts.allCannotStart) + " " + unit.shownSerial);
         }
     }
-    for (Unit& unit : units) unit.shownState = stateText(unit, texts, false, false);
+    for (Unit& unit : units) unit.shownState = stateText(unit, texts, false, false, lang);
     if (!terminal) {
         for (const Unit& unit : units) {
             if (unit.kind != UnitKind::Update) {
@@ -433,6 +474,7 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
         serviceChildren(children, kServiceIntervalMs);
         const InterruptCounts counts = interruptCounts();
         if (counts.closes > 0 && !deadline) deadline = std::chrono::steady_clock::now() + kCloseDeadline;
+        stop.setMemoryAtStake(memoryAtStake(options, units));
         switch (stop.decide(counts, UpdateStop::Clock::now())) {
         case UpdateStop::Action::None:
             break;
@@ -462,7 +504,7 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
     for (const Unit& unit : units) {
         const auto& entry = unit.state.entry();
         rows.push_back({serialOf(unit), portOf(unit), entry ? entry->model : "-", entry ? entry->version : "-",
-                        resultCell(unit, texts, stopsSent), memoryText(unit.state.memory(), texts)});
+                        resultCell(unit, texts, stopsSent, lang), memoryText(unit.state.memory(), texts)});
     }
     for (const PortEntry& entry : converters.notConnected) {
         rows.push_back({shownField(entry.serial), shownField(entry.portName), "-", "-", text(texts.allNotConnected), "-"});

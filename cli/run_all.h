@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varnoflex-cli --all: every unit behind a listed converter that is connected, updated at the
 // same time by one child process per converter (the same program with --serial), each
 // followed through the events it sends, with one progress line per unit, a summary table,

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's view of the update: the worker's reports queued under a mutex,
 // and their printing on the main thread.
 #include "cli/terminal_display.h"
 
+#include "cli/check_report.h"
 #include "cli/cli_texts.h"
 #include "files/texts.h"
 #include "update/result_codes.h"
@@ -73,6 +75,23 @@ void TerminalDisplay::firmwareFileRefused(std::string_view firmwareFile, const F
     events_.push_back(std::move(event));
 }
 
+void TerminalDisplay::checkStarted()
+{
+    std::lock_guard lock(mutex_);
+    DisplayEvent event;
+    event.kind = DisplayEvent::Kind::CheckStarted;
+    events_.push_back(std::move(event));
+}
+
+void TerminalDisplay::checkEnded(const CheckResult& result)
+{
+    std::lock_guard lock(mutex_);
+    DisplayEvent event;
+    event.kind = DisplayEvent::Kind::CheckEnded;
+    event.check = result;
+    events_.push_back(std::move(event));
+}
+
 void TerminalDisplay::queueProgress()
 {
     // Steps forward are merged; a drop (a new pass, or the reset at the end) is kept apart so
@@ -109,6 +128,8 @@ void TerminalOutput::show(const DisplayEvent& event)
     case DisplayEvent::Kind::Progress: showProgress(event); break;
     case DisplayEvent::Kind::Result: showResult(event); break;
     case DisplayEvent::Kind::FirmwareRefused: refusedFirmware_ = event.refused; break;
+    case DisplayEvent::Kind::CheckStarted: checking_ = true; break;
+    case DisplayEvent::Kind::CheckEnded: showCheckEnded(event); break;
     }
 }
 
@@ -144,7 +165,8 @@ void TerminalOutput::showDeviceLines(const DisplayEvent& event)
 void TerminalOutput::showProgress(const DisplayEvent& event)
 {
     const int percent = percentOf(event.progressValue, event.progressMaximum);
-    const std::string_view pass = verifyPass_ ? cliTexts(lang_).verifyPass : cliTexts(lang_).writePass;
+    const CliTexts& texts = cliTexts(lang_);
+    const std::string_view pass = checking_ ? texts.checkPass : verifyPass_ ? texts.verifyPass : texts.writePass;
 
     if (progressIsTerminal_) {
         // The bar is drawn only while there is something to count, and not for the reset to 0
@@ -193,9 +215,23 @@ void TerminalOutput::showResult(const DisplayEvent& event)
     while (!text.empty() && text.back() == '\n') text.pop_back();
     // A refused firmware file: which file, and its first problem with where it is.
     if (event.code == ERROR_READ_FILE && refusedFirmware_) {
-        text += "\n" + cp1252ToUtf8(markControlCharactersInLine(refusedFirmware_->file)) + ": " +
-                cp1252ToUtf8(firmwareProblemText(refusedFirmware_->problem, lang_));
+        text += '\n';
+        text += cp1252ToUtf8(markControlCharactersInLine(refusedFirmware_->file));
+        text += ": ";
+        text += cp1252ToUtf8(firmwareProblemText(refusedFirmware_->problem, lang_));
     }
+    std::fprintf(out_, "\n%s\n\n", text.c_str());
+    std::fflush(out_);
+}
+
+void TerminalOutput::showCheckEnded(const DisplayEvent& event)
+{
+    checking_ = false;
+    checkResult_ = event.check;
+    endBarLine();
+    std::string text = checkVerdictText(event.check, lang_, skipCurrent_);
+    // On its own line the verdict starts with a capital letter.
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
     std::fprintf(out_, "\n%s\n\n", text.c_str());
     std::fflush(out_);
 }

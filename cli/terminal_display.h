@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's view of the update. The worker reports to TerminalDisplay
 // (on its own thread), which only queues what happened; the main thread takes the queue
 // and prints it through TerminalOutput: device lines, result messages, and progress as a
@@ -21,7 +22,7 @@ struct RefusedFirmware {
 };
 
 struct DisplayEvent {
-    enum class Kind { DeviceLines, Progress, Result, FirmwareRefused };
+    enum class Kind { DeviceLines, Progress, Result, FirmwareRefused, CheckStarted, CheckEnded };
     Kind kind = Kind::Progress;
     std::string deviceLine;     // Windows-1252, DeviceLines only
     std::string versionLine;
@@ -30,6 +31,7 @@ struct DisplayEvent {
     std::uint8_t code = 0;      // Result only
     bool duringUpdate = false;  // Result: stored while busy was 1
     RefusedFirmware refused;    // FirmwareRefused only
+    CheckResult check;          // CheckEnded only
 };
 
 class TerminalDisplay final : public UpdateDisplay {
@@ -40,6 +42,8 @@ public:
     void setButtonsActive(bool active) override;
     void resultStored(std::uint8_t code) override;
     void firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem) override;
+    void checkStarted() override;
+    void checkEnded(const CheckResult& result) override;
 
     // Everything reported since the last call, in order. Progress steps forward that follow
     // each other are merged into the latest one, so the queue stays short.
@@ -59,6 +63,9 @@ public:
     // Text goes to out; progress goes to progressStream, drawn as a bar when progressIsTerminal.
     TerminalOutput(int lang, std::FILE* out, std::FILE* progressStream, bool progressIsTerminal);
 
+    // --skip-current: the verdict line says what happens next (left alone, updating).
+    void setSkipCurrent(bool skipCurrent) { skipCurrent_ = skipCurrent; }
+
     void show(const DisplayEvent& event);
     // Ends a progress bar line that is still open.
     void finish();
@@ -69,11 +76,14 @@ public:
     const std::vector<std::uint8_t>& storedCodes() const { return storedCodes_; }
     // The firmware file the update refused, and why; none when it was not refused.
     const std::optional<RefusedFirmware>& refusedFirmware() const { return refusedFirmware_; }
+    // The check's result when a check compared; none otherwise.
+    const std::optional<CheckResult>& checkResult() const { return checkResult_; }
 
 private:
     void showDeviceLines(const DisplayEvent& event);
     void showProgress(const DisplayEvent& event);
     void showResult(const DisplayEvent& event);
+    void showCheckEnded(const DisplayEvent& event);
     void endBarLine();
 
     int lang_;
@@ -82,6 +92,8 @@ private:
     bool progressIsTerminal_;
     bool barLineOpen_ = false;
     bool verifyPass_ = false;
+    bool checking_ = false;   // between the check's start and its end: its verify pass
+    bool skipCurrent_ = false;
     int lastBarPercent_ = -1;
     int lastDecile_ = 0;
     std::string lastDeviceLine_;
@@ -90,4 +102,5 @@ private:
     std::uint8_t finalCode_ = 0;
     std::vector<std::uint8_t> storedCodes_;
     std::optional<RefusedFirmware> refusedFirmware_;
+    std::optional<CheckResult> checkResult_;
 };

@@ -1,7 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The unit's events taken into its state, and the state given as the report's unit object.
 #include "cli/unit_events.h"
 
+#include "cli/check_report.h"
+
 #include "files/texts.h"
+#include "link/latency_timer.h"
 #include "update/result_codes.h"
 
 #include <algorithm>
@@ -13,6 +17,7 @@ namespace {
 
 constexpr std::int64_t kMaxBlockCount = 1 << 16;   // far above any unit's 512
 constexpr std::int64_t kMaxExitStatus = 255;
+constexpr std::int64_t kMaxBytes = std::int64_t{1} << 53;   // exact in every JSON reader
 
 // Text from an event for a terminal and the report: control bytes shown as marks, the C1
 // controls of UTF-8 (U+0080 to U+009F, which some terminals obey) replaced.
@@ -178,7 +183,18 @@ bool UnitState::takeEvent(const Object& event)
         return true;
     }
     if (kind == event::kFirmwareRefused) return takeFirmwareRefused(event);
+    if (kind == event::kLatencyTimer) {
+        const auto milliseconds = integerMember(event, "milliseconds", kLatencyTimerMinMs, kLatencyTimerMaxMs);
+        if (!milliseconds) return false;
+        latencyTimerMs_ = static_cast<int>(*milliseconds);
+        return true;
+    }
     if (kind == event::kResult) return takeResult(event);
+    if (kind == event::kCheckStarted) {
+        checking_ = true;
+        return true;
+    }
+    if (kind == event::kCheck) return takeCheck(event);
     return false;
 }
 
@@ -223,8 +239,9 @@ bool UnitState::takeBlock(const Object& event, bool verify)
 {
     const auto block = integerMember(event, "block", 0, kMaxBlockCount);
     if (!block) return false;
-    // A data block frame went to the unit, acknowledged or not.
-    memoryTouched_ = true;
+    // A data block frame went to the unit, acknowledged or not; in a check's verify pass the
+    // unit only compares it with its memory.
+    if (!checking_) memoryTouched_ = true;
     if (verify) verifyPass_ = true;
     if (boolMember(event, "acknowledged")) {
         int& seen = verify ? blocksVerifiedSeen_ : blocksWrittenSeen_;
@@ -251,12 +268,35 @@ bool UnitState::takeResult(const Object& event)
     if (const auto verified = integerMember(event, "blocksVerified", 0, kMaxBlockCount)) {
         blocksVerifiedReported_ = static_cast<int>(*verified);
     }
-    constexpr std::int64_t kMaxBytes = std::int64_t{1} << 53;   // exact in every JSON reader
     if (const auto sent = integerMember(event, "bytesSent", 0, kMaxBytes)) bytesSent_ = static_cast<std::uint64_t>(*sent);
     if (const auto received = integerMember(event, "bytesReceived", 0, kMaxBytes)) {
         bytesReceived_ = static_cast<std::uint64_t>(*received);
     }
     return true;
+}
+
+template <typename Object>
+bool UnitState::takeCheck(const Object& event)
+{
+    std::optional<CheckResult> result = checkResultFrom(event);
+    if (!result) return false;
+    check_ = std::move(result);
+    checkBeforeUpdate_ = boolMember(event, "skipCurrent");
+    checking_ = false;
+    // The check's verify pass is not the update's: an update that follows counts its own.
+    verifyPass_ = false;
+    blocksVerifiedSeen_ = 0;
+    return true;
+}
+
+bool UnitState::checkIsOutcome() const
+{
+    return check_ && !(checkBeforeUpdate_ && check_->verdict == CheckVerdict::Differs);
+}
+
+bool UnitState::leftAlone() const
+{
+    return check_ && checkBeforeUpdate_ && check_->verdict == CheckVerdict::Holds;
 }
 
 MemoryState UnitState::memory() const
@@ -359,6 +399,8 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
         unit["firmwareProblem"] = nullptr;
     }
     const std::optional<int> exitStatus = extras.exitStatus ? extras.exitStatus : state.exitStatus();
+    unit["check"] = checkReport(state.check());
+    unit["leftAlone"] = state.leftAlone();
     unit["exitStatus"] = exitStatus ? Json(*exitStatus) : Json();
     if (extras.times) {
         const double seconds = std::chrono::duration<double>(extras.times->length).count();
@@ -374,6 +416,7 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
     unit["blocksVerified"] = state.blocksVerified();
     unit["bytesSent"] = state.bytesSent() ? Json(*state.bytesSent()) : Json();
     unit["bytesReceived"] = state.bytesReceived() ? Json(*state.bytesReceived()) : Json();
+    unit["latencyTimerMs"] = state.latencyTimerMs() ? Json(*state.latencyTimerMs()) : Json();
     const MemoryState memory = state.memory();
     unit["memory"] = memoryStateName(memory);
     unit["memoryPartlyWritten"] = memory == MemoryState::PartlyWritten;

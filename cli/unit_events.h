@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The events of one unit's update, as the command-line updater sends them to whoever asked
 // for them (--event-fd: the --all parent reads each child's), one JSON object a line, and
 // what the receiving side makes of them: the unit's state, its progress line, the statement
@@ -14,12 +15,23 @@
 //   blockVerified  block, acknowledged    a data block of the verify pass went to the unit
 //   code           code, name             a result code stored during the update
 //   portError      port, error            an open, read or write on the port failed, and why
+//   firmwareRefused  file, kind, record, line, address, text: the entry's firmware file failed
+//                  its check; nothing was sent to the unit beyond the identification
+//   checkStarted   -                      the check (--check, --skip-current) begins to compare:
+//                  the verify pass that follows compares, it writes nothing
+//   check          verdict, failure, blocks, deviceChecksum, imageChecksum, blocksVerified,
+//                  refusedBlock, unansweredBlock (as the report's "check"), skipCurrent (true:
+//                  a unit that differs is updated next, from a new identification)
+//   latencyTimer   milliseconds           the converter's latency timer as read (Windows: its
+//                                         registry value; Linux: what its driver shows)
 //   result         code, name (null: none), exitStatus, stopped, detail, lastError,
 //                  reportProblem, blocksWritten, blocksVerified, bytesSent, bytesReceived:
 //                  the last event; the program ends with exitStatus right after it
 // Texts are UTF-8, device list fields and serials with their control bytes shown as marks.
 // A receiver ignores events and members it does not know, so that new ones can be added.
 #pragma once
+
+#include "update/check.h"
 
 #include <nlohmann/json.hpp>
 
@@ -51,6 +63,9 @@ inline constexpr const char* kBlockVerified = "blockVerified";
 inline constexpr const char* kCode = "code";
 inline constexpr const char* kPortError = "portError";
 inline constexpr const char* kFirmwareRefused = "firmwareRefused";
+inline constexpr const char* kCheckStarted = "checkStarted";
+inline constexpr const char* kCheck = "check";
+inline constexpr const char* kLatencyTimer = "latencyTimer";
 inline constexpr const char* kResult = "result";
 }  // namespace event
 
@@ -125,12 +140,27 @@ public:
     const std::string& reportProblem() const { return reportProblem_; }
     std::optional<std::uint64_t> bytesSent() const { return bytesSent_; }
     std::optional<std::uint64_t> bytesReceived() const { return bytesReceived_; }
+    // The converter's latency timer in milliseconds; none when it was not read.
+    std::optional<int> latencyTimerMs() const { return latencyTimerMs_; }
+
+    // Between the check's start and its verdict: the verify pass compares.
+    bool checking() const { return checking_; }
+    // The check's comparison, when one ended (its version and file left empty).
+    const std::optional<CheckResult>& check() const { return check_; }
+    // The check was asked for by --skip-current: a unit that differs is updated next.
+    bool checkBeforeUpdate() const { return checkBeforeUpdate_; }
+    // The check is the run's outcome: no update follows it (--check, or --skip-current with a
+    // unit that holds its firmware or a check that failed).
+    bool checkIsOutcome() const;
+    // --skip-current found the unit current and left it alone.
+    bool leftAlone() const;
 
 private:
     template <typename Object> bool takeEvent(const Object& event);
     template <typename Object> bool takeIdentified(const Object& event);
     template <typename Object> bool takeBlock(const Object& event, bool verify);
     template <typename Object> bool takeResult(const Object& event);
+    template <typename Object> bool takeCheck(const Object& event);
     template <typename Object> bool takeFirmwareRefused(const Object& event);
 
     bool identified_ = false;
@@ -155,6 +185,10 @@ private:
     std::optional<FirmwareRefusal> firmwareRefusal_;
     std::optional<std::uint64_t> bytesSent_;
     std::optional<std::uint64_t> bytesReceived_;
+    std::optional<int> latencyTimerMs_;
+    bool checking_ = false;
+    bool checkBeforeUpdate_ = false;
+    std::optional<CheckResult> check_;
 };
 
 // When a unit's update ran: the wall-clock stamps for the report, the length from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report's target and document, the trace file names of --all, and the observers of a run.
 #include "cli/unit_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one run of the command-line updater leaves for support: the trace of the port (when
 // asked for) while the update runs, its events, and the JSON report at the end.
 #pragma once

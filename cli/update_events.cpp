@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // The events of an update, taken from the frames on the port and from the worker's reports.
 #include "cli/update_events.h"
 
+#include "cli/check_report.h"
 #include "cli/console.h"
 #include "files/device_list.h"
 #include "files/firmware_image.h"
@@ -10,6 +12,7 @@
 #include "link/frames.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
+#include "update/check.h"
 #include "update/update.h"
 
 #include <algorithm>
@@ -216,4 +219,19 @@ void ReportingDisplay::resultStored(std::uint8_t code)
     // Codes stored outside an update (the first display's) are not the update's.
     if (busy.load() == 0 || code == RESULT_NONE) return;
     log_.send(Json{{"event", event::kCode}, {"code", code}, {"name", resultName(code)}});
+}
+
+void ReportingDisplay::checkStarted()
+{
+    inner_.checkStarted();
+    log_.send(named(event::kCheckStarted));
+}
+
+void ReportingDisplay::checkEnded(const CheckResult& result)
+{
+    inner_.checkEnded(result);
+    Json check = Json{{"event", event::kCheck}};
+    check.update(checkReport(result));
+    check["skipCurrent"] = startAction() == StartAction::UpdateUnlessCurrent;
+    log_.send(check);
 }

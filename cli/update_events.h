@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a run of the command-line updater gets its events from: the frames on the port
 // (UpdateEventObserver, a PortObserver) and the worker's reports of the identified unit and
 // the stored result codes (ReportingDisplay, an UpdateDisplay in front of the terminal's).
@@ -72,8 +73,8 @@ private:
     std::string openedPath_;
 };
 
-// The terminal's display with the identified unit and the stored result codes sent as
-// events. Installed as the update display; the worker calls it.
+// The terminal's display with the identified unit, the stored result codes, a refused
+// firmware file and the check sent as events. Installed as the update display; the worker calls it.
 class ReportingDisplay final : public UpdateDisplay {
 public:
     // lang: the language of the texts an event carries (the firmware file's problem).
@@ -86,6 +87,8 @@ public:
     void setButtonsActive(bool active) override { inner_.setButtonsActive(active); }
     void resultStored(std::uint8_t code) override;
     void firmwareFileRefused(std::string_view firmwareFile, const FirmwareProblem& problem) override;
+    void checkStarted() override;
+    void checkEnded(const CheckResult& result) override;
 
 private:
     UpdateDisplay& inner_;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # FLTK built from source at configure time with this build's compilers, once per build folder
 # into <build>/fltk-<system>/ (again only when the source, the toolchain or the options
 # change). FLTK 1.4 or later, static, no OpenGL; only the core library is compiled, which is

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # nlohmann/json (Debian's nlohmann-json3-dev, header-only) as the target
 # nlohmann_json::nlohmann_json. The native build takes the package's CMake config. A MinGW
 # cross build cannot put /usr/include on its include path (the C library's headers there

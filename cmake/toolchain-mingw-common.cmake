@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The part of the MinGW-w64 cross builds that is the same for 32-bit and 64-bit Windows; the
 # toolchain files set VF_MINGW_TRIPLE and CMAKE_SYSTEM_PROCESSOR, then include this.
 # The -posix compilers use the POSIX thread model, without which std::thread and std::mutex

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Windows (Debian: g++-mingw-w64-x86-64-posix). The shipped program is
 # the 32-bit build (toolchain-mingw32.cmake); this one runs the same Win32 code under 64-bit
 # Wine on machines whose kernel cannot run 32-bit programs (ia32 emulation off), where 32-bit

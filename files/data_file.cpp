@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file loading and saving of the program's data files, with the storage encoding
 // (the two 4-bit halves of every byte exchanged) undone on reading and applied on writing.
 #include "files/data_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file loading of the program's data files. Every data file (device list, firmware,
 // help and safety texts) is stored with the two 4-bit halves of each byte exchanged; the
 // loader undoes that while reading, and saveDataFile applies it while writing.

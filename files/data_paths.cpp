@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data file paths: the working directory with a separator, and the device list, help
 // and safety file paths formed from it. Every path fits the program's 256-byte buffers.
 #include "files/data_paths.h"

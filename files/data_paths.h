@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data file paths, formed once at start-up from the working directory.
 #pragma once
 

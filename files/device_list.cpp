@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device list: its entries, the lookup by converter serial, and the reading of the
 // device list file. A record is "#" followed by five fields; fields 1 to 4 end at a comma,
 // field 5 at a carriage return, line feed, space or comma. Everything outside records is

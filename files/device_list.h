@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device list "devicelist.ovk": which device models the program can update, the serial
 // of each model's USB-serial converter, and the firmware version and file on offer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the data files need of the file system, one implementation per platform
 // (file_system_posix.cpp, file_system_win32.cpp): the data folder's path, reading a whole
 // regular file, and the name under which this system stores a file that the device list

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data files' file system on POSIX systems: the data folder, a regular file read
 // through one descriptor, and device list file names turned from Windows-1252 into the
 // UTF-8 of the file system.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data files' file system on Windows: paths kept as bytes in the ANSI code page from
 // _getcwd to fopen, a regular file checked on the open file, device list file names as
 // they are.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading of firmware files (Intel HEX text) into the process-wide firmware image, with the
 // whole-file check that keeps a damaged, cut-short or foreign file away from the unit.
 #include "files/firmware_image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware file format (Intel HEX text) and the process-wide firmware image that the
 // update writes to the device block by block. A firmware file is checked as a whole while
 // it is read: one that is damaged, cut short or made for a larger device is refused before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps the standard streams in their places. A program started with descriptor 0, 1 or 2
 // closed (by cron, a service manager, a script's ">&-") would hand the lowest free number to
 // the next file it opens: the serial port or a data file would then receive everything

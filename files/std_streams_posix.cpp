@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard streams on POSIX systems: descriptors 0, 1 and 2 filled with /dev/null when closed.
 #include "files/std_streams.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard streams on Windows: C runtime descriptors 0, 1 and 2 filled with NUL when the
 // process was started without standard handles (a scheduled task, a service, a closed
 // console handle), so that no file opened later takes their numbers and printing goes

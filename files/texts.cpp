@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Help and safety texts for display, and the conversion between the program's
 // Windows-1252 texts and UTF-8.
 #include "files/texts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Help and safety texts, and the conversion of the program's Windows-1252 texts for display.
 #pragma once
 

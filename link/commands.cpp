@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boot-loader commands the updater uses, each with its fixed pause, its frame and the
 // check of the device's answer; the reading and decoding of the device's data replies; and
 // the process-wide protocol state whose address range the range commands carry.
@@ -192,10 +193,14 @@ bool cmdVerify() {
 }
 
 bool sendDataBlock(int blockIndex) {
+    return sendDataBlockForAnswer(blockIndex) == BlockAnswer::Acknowledged;
+}
+
+BlockAnswer sendDataBlockForAnswer(int blockIndex) {
     // Only blocks the device range and the image both hold: anything else would read past
     // the image, so it is refused before anything is sent.
     const int blocksInRange = std::min<int>(protocolState.blockCount, kImageBlockCount);
-    if (blockIndex < 0 || blockIndex >= blocksInRange) return false;
+    if (blockIndex < 0 || blockIndex >= blocksInRange) return BlockAnswer::NoAnswer;
 
     const std::size_t offset = static_cast<std::size_t>(blockIndex) * kBlockSizeBytes;
     const std::span<const std::uint8_t, kBlockSizeBytes> block(firmwareImage.data() + offset, kBlockSizeBytes);
@@ -203,5 +208,5 @@ bool sendDataBlock(int blockIndex) {
 
     waitMs(kFramePauseMs);
     writeBytes(buildDataBlockFrame(block, lastBlock));   // a failed write shows in the read
-    return readBlockAck();
+    return readBlockAnswer();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command set of the flash unit's boot loader (the UART flash-programming protocol of
 // NEC/Renesas microcontroller boot loaders, the subset this updater uses), the reading of its
 // data replies, and the small protocol state that the range commands carry.
@@ -6,6 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
+
+#include "link/frames.h"
 
 enum CommandCode : std::uint8_t {
     CMD_CONNECT = 0x00,
@@ -80,3 +83,6 @@ bool cmdVerify();
 // protocolState.blockCount) and reads the block acknowledgement. blockIndex must be below
 // both the block count and kImageBlockCount.
 bool sendDataBlock(int blockIndex);
+// The same, telling a refusal from no answer (a block outside the range is not sent: no
+// answer). The check needs the difference: only a refused block says the memory differs.
+BlockAnswer sendDataBlockForAnswer(int blockIndex);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery of the FTDI USB-serial converters (vendor 0403, product 6001) whose serial
 // numbers the device list names, and the list of their serial ports. discovery_udev.cpp
 // (Linux, libudev) and discovery_win32.cpp (the FTDI driver's registry entries) are the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery of the FTDI converters on Linux through libudev: every tty whose USB device is
 // 0403:6001, with the USB device's serial number and the tty's device node.
 #include "link/discovery.h"

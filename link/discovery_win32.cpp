@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery of the FTDI converters on Windows. The FTDI driver registers every converter
 // it has seen as a sub-key "VID_0403+PID_6001+<serial><port index>" of its FTDIBUS
 // enumerator key, with the COM port name in "\0000\Device Parameters" value "PortName".
@@ -187,4 +188,16 @@ bool converterPortPresent(std::string_view portName)
     const std::string name(portName);
     char target[kRegistryNameBufferSize];
     return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
+bool listConverterKeys(std::vector<ConverterKey>& keys)
+{
+    return walkFtdiBus(
+        [&](const std::string& name) {
+            if (name.size() < kMatchingNameMinLength || !namesFtdiConverter(name)) return;
+            ConverterKey key;
+            key.serial = name.substr(kSerialOffset, kConverterSerialLength);
+            if (formDeviceParametersPath(name, key.deviceParametersPath)) keys.push_back(std::move(key));
+        },
+        /*emptyKeyIsFailure=*/false);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame layer of the boot-loader protocol: the 8-bit frame checksum, the building of command
 // and data block frames, and the check of the device's two fixed acknowledgement replies.
 #include "link/frames.h"
@@ -54,8 +55,17 @@ bool readAck() {
 }
 
 bool readBlockAck() {
+    return readBlockAnswer() == BlockAnswer::Acknowledged;
+}
+
+BlockAnswer readBlockAnswer() {
     std::array<std::uint8_t, kBlockAckSize> reply{};
-    if (!portRead(reply)) return false;
-    // Only the head is examined; the checksum and end byte are not.
-    return std::equal(kBlockAckHead.begin(), kBlockAckHead.end(), reply.begin());
+    if (!portRead(reply)) return BlockAnswer::NoAnswer;
+    // An acknowledgement is known by its head alone; the checksum and end byte are not examined.
+    if (std::equal(kBlockAckHead.begin(), kBlockAckHead.end(), reply.begin())) return BlockAnswer::Acknowledged;
+    // A refusal counts only as a whole, well-formed reply: line noise is no answer.
+    const bool blockReply = reply[0] == kStx && reply[1] == kBlockReplyLengthByte &&
+                            reply[4] == frameChecksum(std::span<const std::uint8_t>(reply).subspan(1, 3)) &&
+                            reply[5] == kEtx;
+    return blockReply ? BlockAnswer::Refused : BlockAnswer::NoAnswer;
 }

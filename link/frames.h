@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame layer of the boot-loader protocol: control bytes, the 8-bit frame checksum, frame
 // building, and recognition of the device's two fixed acknowledgement replies.
 #pragma once
@@ -18,6 +19,7 @@ inline constexpr std::uint8_t kDataBlockLengthByte = 0x00;   // stands for 256 d
 inline constexpr std::array<std::uint8_t, 5> kAckFrame = {0x02, 0x01, 0x06, 0xF9, 0x03};
 inline constexpr std::array<std::uint8_t, 4> kBlockAckHead = {0x02, 0x02, 0x06, 0x06};
 inline constexpr std::size_t kBlockAckSize = 6;
+inline constexpr std::uint8_t kBlockReplyLengthByte = 0x02;   // a block reply's two status bytes
 inline constexpr std::size_t kDataBlockFrameSize = 260;
 
 // Fixed pauses of the protocol.
@@ -42,3 +44,15 @@ bool readAck();
 
 // Reads 6 bytes; true only when the first four are 02 02 06 06.
 bool readBlockAck();
+
+// What the unit said to a data block.
+enum class BlockAnswer {
+    Acknowledged,   // 02 02 06 06 (only the head examined, as by readBlockAck)
+    Refused,        // a whole block reply that is not an acknowledgement: 02 02, two status
+                    // bytes, a matching checksum and the end byte 03 (a verify block that
+                    // differs from the unit's memory is answered 02 02 06 15)
+    NoAnswer,       // fewer than 6 bytes, or bytes that are no block reply
+};
+
+// Reads the 6-byte block reply and tells which of the three it was.
+BlockAnswer readBlockAnswer();

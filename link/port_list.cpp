@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list of converter ports that the discovery found: each entry a port name and the
 // converter's serial, kept in the order found, and the process-wide list the update uses.
 #include "link/discovery.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installed PortObserver, shared by the platform files of the serial port.
 #include "link/port_observer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial layer's side of PortObserver: the installed observer and the calls the platform
 // files make at each operation. Each call is one pointer check when no observer is set.
 #pragma once

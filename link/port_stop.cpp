@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flag that stops all traffic with the unit; set by a front end on any thread, read by
 // the worker in every port operation.
 #include "link/serial.h"

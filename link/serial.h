@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one serial port through which the program talks to the flash unit's boot loader.
 // The operations are the same on every platform; serial_posix.cpp (termios) and
 // serial_win32.cpp (Win32 comm API) are the only files that know the platform, and the

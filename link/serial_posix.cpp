@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port to the flash unit on Linux and other POSIX systems: a tty device opened
 // for exclusive use, set to raw 8N1 without flow control through termios, with DTR off and
 // RTS on, read and written through ppoll() under fixed time limits. Waits end at absolute
@@ -23,8 +24,6 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <array>
-#include <thread>
 
 namespace {
 
@@ -193,46 +192,6 @@ void sleepUntil(Clock::time_point deadline) {
     const timespec until = toTimespec(deadline.time_since_epoch());
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
-}
-
-// How late this thread's timed sleeps end, from the last few of them. The kernel (and, in a
-// virtual machine, the hypervisor) takes its time to wake a sleeping thread, most of all
-// from an idle processor: typically tens to a few hundred microseconds, paid once per frame
-// over a thousand frames. A pause therefore asks to be woken that much early and waits out
-// the rest awake. The lead is the low quartile of the recent lateness, so most wake-ups still
-// come a little after their time and the part waited awake stays a few microseconds; it is
-// capped so that a busy machine's long delays never turn into long awake waits.
-class WakeLateness {
-public:
-    Clock::duration lead() const {
-        if (count_ < kSamples) return Clock::duration::zero();
-        std::array<Clock::duration, kSamples> sorted = recent_;
-        std::nth_element(sorted.begin(), sorted.begin() + kLeadRank, sorted.end());
-        return std::clamp(sorted[kLeadRank], Clock::duration::zero(), Clock::duration(kMaxLead));
-    }
-    void note(Clock::duration late) {
-        recent_[next_] = late;
-        next_ = (next_ + 1) % kSamples;
-        count_ = std::min(count_ + 1, kSamples);
-    }
-
-private:
-    static constexpr std::size_t kSamples = 16;
-    static constexpr std::size_t kLeadRank = kSamples / 4;
-    static constexpr std::chrono::microseconds kMaxLead{300};
-    std::array<Clock::duration, kSamples> recent_{};
-    std::size_t next_ = 0;
-    std::size_t count_ = 0;
-};
-
-// Sleeps until deadline, woken early by the thread's usual lateness, then yields until the
-// deadline has passed. Never returns before deadline.
-void pauseUntil(Clock::time_point deadline) {
-    thread_local WakeLateness lateness;
-    const Clock::time_point wakeAt = deadline - lateness.lead();
-    sleepUntil(wakeAt);
-    lateness.note(Clock::now() - wakeAt);
-    while (Clock::now() < deadline) std::this_thread::yield();
 }
 
 // Lets the tty report the port readable only once count bytes have come (VMIN; VTIME stays
@@ -460,7 +419,7 @@ void waitMs(int milliseconds) {
     noteWait(milliseconds);
     if (milliseconds <= 0) return;
     useFineTimerSlack();
-    pauseUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
+    sleepUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
 }
 
 std::string portLastErrorText() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port to the flash unit on Windows: the COM port of the FTDI converter, opened
 // for exclusive, synchronous use through the Win32 comm API, set to 8N1 without flow
 // control with DTR off and RTS on, and read and written under COMMTIMEOUTS limits.

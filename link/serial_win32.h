@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two decisions of the Windows serial port, open to the Windows tests, which call them
 // directly: whether a write went through, and the pause used where the system has no
 // high-resolution waitable timer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port trace and the exchange counter.
 #include "link/trace.h"
 
@@ -108,6 +109,9 @@ void PortTrace::waited(int milliseconds)
 void ExchangeCounter::portOpened(std::string_view path)
 {
     lastOpenedPort_.assign(path);
+    // The blocks of a connection: a check followed by the update counts the update's.
+    blocksWritten_ = 0;
+    blocksVerified_ = 0;
     verifyPass_ = false;
     blockAwaitingAck_ = false;
     if (next_ != nullptr) next_->portOpened(path);

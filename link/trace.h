@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Observers of the serial port for support and reports: PortTrace writes every operation
 // on the port as one line of text, ExchangeCounter counts the traffic and the data blocks
 // the unit acknowledged. Both are PortObservers (link/serial.h) and are off unless a front
@@ -48,7 +49,8 @@ private:
 std::string traceBytes(std::span<const std::uint8_t> bytes);
 
 // Counts what crossed the line and the data blocks the unit acknowledged, written and
-// verified apart (the verify command starts the verify pass; opening the port starts over).
+// verified apart (the verify command starts the verify pass). The bytes are those of the
+// whole run; the blocks those of the last connection (opening the port starts them over).
 // Passes every event on to next, when there is one, so that a trace can be kept as well.
 class ExchangeCounter final : public PortObserver {
 public:

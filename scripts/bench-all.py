@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Benchmark: several paced units updated at the same time through `varnoflex-cli --all`.
 
 For N = 1, 2, 4 and 8 it presents N emulated FTDI converters (vf-testbed --unit), each with a
@@ -11,10 +12,14 @@ runs one `varnoflex-cli -y --all` and prints per N:
            the wall time (the simulated units and the testbed are not counted)
   bed      CPU time of the testbed (umockdev's emulation of the converters and the N simulated
            units) as a share of one core over the wall time: the load the bench itself adds
-Every run must end with exit status 0 and every unit with OK_UPDATE_FINISHED; otherwise the
-benchmark stops with the output of the failed run.
+  conv     with --ft232r (each unit behind the modelled FT232R of its converter, the timer as
+           the program's low-latency request sets it): the mean time a unit's converter held
+           its replies back, and its share of the wall time
+Every run must end with exit status 0 and every unit with OK_UPDATE_FINISHED (and, with
+--ft232r, every converter at 1 ms); otherwise the benchmark stops with the output of the
+failed run.
 
-usage: bench-all.py [--runs R] [--units 1,2,4,8] [--end-address HEX]
+usage: bench-all.py [--runs R] [--units 1,2,4,8] [--end-address HEX] [--ft232r]
 Environment: VF_LINUX_BUILD (default build), VF_SAMPLE_DIR (default sample).
 """
 import argparse
@@ -67,12 +72,27 @@ def prepare(folder, count):
         out.write(swap_halves(("\r\n".join(lines) + "\r\n").encode("cp1252")))
 
 
-def run_once(count, end_address):
+def converter_held_seconds(record, fail):
+    """What the unit's modelled converter held back (its record's last "converter:" line)."""
+    with open(record) as lines:
+        for line in lines:
+            if line.startswith("converter: FT232R, "):
+                words = line.split()
+                if words[4] != "1":   # "converter: FT232R, latency timer 1 ms;"
+                    fail(f"the converter ran at {words[4]} ms, not at the 1 ms the program asks for")
+                return float(words[words.index("held") + 1]) / 1000.0
+    fail(f"no converter line in {record}")
+    return 0.0
+
+
+def run_once(count, end_address, ft232r):
     with tempfile.TemporaryDirectory(prefix="vf-bench-all-") as folder:
         prepare(folder, count)
         testbed = [TESTBED]
         for i in range(count):
             testbed += ["--unit", serial_of(i), "--pace", "--end-address", end_address]
+            if ft232r:
+                testbed += ["--ft232r", "--record", os.path.join(folder, f"record-{i}.txt")]
         command = testbed + ["--", sys.executable, "-c", MEASURE, CLI, "-y", "--language", "en", "--all",
                              "--json", "report.json"]
         before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -91,7 +111,13 @@ def run_once(count, end_address):
         if len(units) != count or any(u["result"]["code"] != 23 for u in units):
             sys.exit(f"bench-all: not every unit finished with {count} units:\n" + result.stdout)
         unit_mean = sum(u["durationSeconds"] for u in units) / count
-        return measured["wall"], measured["cpu"], unit_mean, everything - measured["cpu"]
+        held = 0.0
+        if ft232r:
+            def fail(message):
+                sys.exit(f"bench-all: {count} units: {message}\n" + result.stdout)
+            held = sum(converter_held_seconds(os.path.join(folder, f"record-{i}.txt"), fail)
+                       for i in range(count)) / count
+        return measured["wall"], measured["cpu"], unit_mean, everything - measured["cpu"], held
 
 
 def main():
@@ -99,6 +125,7 @@ def main():
     parser.add_argument("--runs", type=int, default=1, help="runs per N (the mean is shown)")
     parser.add_argument("--units", default="1,2,4,8", help="the values of N")
     parser.add_argument("--end-address", default="1FFFF", help="the units' end address (1FFFF: 512 blocks)")
+    parser.add_argument("--ft232r", action="store_true", help="every unit behind the modelled FT232R")
     args = parser.parse_args()
     counts = [int(n) for n in args.units.split(",")]
     for program in (CLI, TESTBED):
@@ -106,20 +133,23 @@ def main():
             sys.exit(f"bench-all: {program} is not built")
 
     print(f"{'N':>3} {'wall s':>8} {'wall/1':>7} {'unit s':>8} {'CPU/unit s':>11} {'CPU/wall/unit':>14} "
-          f"{'bed CPU/wall':>13}")
+          f"{'bed CPU/wall':>13}" + (f" {'conv s':>7} {'conv/wall':>10}" if args.ft232r else "") + f" {'load':>5}")
     first_wall = None
     load_before = os.getloadavg()[0]
     for count in counts:
-        results = [run_once(count, args.end_address) for _ in range(args.runs)]
+        results = [run_once(count, args.end_address, args.ft232r) for _ in range(args.runs)]
         wall = sum(r[0] for r in results) / len(results)
         cpu = sum(r[1] for r in results) / len(results)
         unit = sum(r[2] for r in results) / len(results)
         bed = sum(r[3] for r in results) / len(results)
+        held = sum(r[4] for r in results) / len(results)
         if first_wall is None:
             first_wall = wall
         cpu_per_unit = cpu / count
         print(f"{count:>3} {wall:>8.2f} {wall / first_wall:>7.3f} {unit:>8.2f} {cpu_per_unit:>11.3f} "
-              f"{100.0 * cpu_per_unit / wall:>13.2f}% {100.0 * bed / wall:>12.1f}%", flush=True)
+              f"{100.0 * cpu_per_unit / wall:>13.2f}% {100.0 * bed / wall:>12.1f}%"
+              + (f" {held:>7.3f} {100.0 * held / wall:>9.2f}%" if args.ft232r else "")
+              + f" {os.getloadavg()[0]:>5.2f}", flush=True)
     print(f"runs per N: {args.runs}; wall/1 is against N = {counts[0]}; CPU counts varnoflex-cli and its "
           "children, not the simulated units")
     # Other work on the machine delays every wake-up of the units and the updaters alike.

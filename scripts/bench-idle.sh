@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Idle cost of varnoflex-update: the main window shown (safety accepted), no update, for
 # 10 s on a private Xvfb. Prints the CPU share of one core (utime+stime from /proc/PID/stat)
 # and the peak resident memory (VmHWM).   Targets: CPU <= 0.5 %, peak <= 20 MB.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Shows varnoflex-update updating a flash unit: the simulated unit is presented to the
 # unmodified program as a real FTDI USB-serial converter (vf-testbed).
 # With a display ($DISPLAY) you click through it yourself; without one the script starts

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Clicks through varnoflex-update on a private X display as a person would: accepts the
 safety instructions, presses Start, waits for the result, presses OK and Exit. Saves a
 screenshot of every window it meets and prints what it saw.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages needed to build, run and test varnoflex-update.
 # Usage: scripts/deps.sh [run|test]   (run: what the program and its demo need; test: everything)
 set -euo pipefail
@@ -8,7 +9,8 @@ run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev l
           xvfb xdotool python3 python3-xlib python3-pil tesseract-ocr tesseract-ocr-eng x11-utils)
 test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
            g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-           wine wine64 zip nsis locales)
+           wine wine64 zip nsis locales
+           debhelper dpkg-dev help2man nlohmann-json3-dev lintian appstream desktop-file-utils git)
 # The FLTK 1.4 build that the window tests also run on (Wayland with the X11 fallback, as
 # cmake/FltkSource.cmake configures it: what FLTK 1.4.5's CMake requires for that), and the
 # compositor of its Wayland test.

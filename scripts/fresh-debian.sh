@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a command in a fresh, minimal Debian 12 (debootstrap --variant=minbase, nothing else
 # installed) holding only a clean clone of this checkout's committed HEAD: the check that the
 # README's commands work for a new user, whose machine lacks everything a developer installed

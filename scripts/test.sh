@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up and runs every test of varnoflex-update on Debian 12:
 #   1. the normal build: unit, end-to-end (simulated unit behind an emulated FTDI converter) and
 #      window tests (Xvfb);
 #   2. the same library and tests under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   3. the worker's threaded tests under ThreadSanitizer;
 #   4. the fuzz targets (clang/libFuzzer), each for a short while;
-#   5. the Windows build (MinGW) and its tests under Wine;
-#   6. the window on FLTK 1.4 (built from source with Wayland and X11): its tests at 96 and
+#   5. the Debian packages: built twice and compared byte for byte, lintian, AppStream and
+#      desktop entry validation;
+#   6. the Windows builds (MinGW), their tests under Wine, their resources and packages (a
+#      second build must give the same bytes);
+#   7. the window on FLTK 1.4 (built from source with Wayland and X11): its tests at 96 and
 #      192 dpi under Xvfb and under a headless Wayland compositor.
 # Usage: scripts/test.sh [--quick]   (--quick: only step 1)
 set -euo pipefail
@@ -60,7 +64,7 @@ run_ctest() {   # run_ctest DIR [ctest args...]
 step "Build and test (normal build)"
 build build
 # Two at a time: most of these tests wait on the line's pauses and time limits, not the CPU.
-run_ctest build -LE 'wine|fuzz' -j "$jobs"
+run_ctest build -LE 'wine|fuzz|deb' -j "$jobs"
 
 if [ $quick -eq 0 ]; then
   # umockdev's preload library is loaded before the sanitizer runtime; that is fine for us.
@@ -81,6 +85,16 @@ if [ $quick -eq 0 ]; then
   cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list fuzz_event_lines link_fuzz_reply >/dev/null
   run_ctest build-fuzz -L fuzz
 
+  step "Debian packages (built twice, lintian, AppStream, desktop entry)"
+  deb_start=$(date +%s)
+  cmake -S "$root" -B build -DVF_DEB_TESTS=ON >/dev/null
+  run_ctest build -L deb
+  if [ -f build/deb/lintian.txt ]; then
+    echo "lintian on the packages:"
+    sed 's/^/  /' build/deb/lintian.txt
+  fi
+  echo "Debian packages: $(( $(date +%s) - deb_start ))s"
+
   step "Windows builds (MinGW) and tests under Wine"
   # The shipped Windows target is 32-bit; it is built here to prove it compiles and packages.
   # Machines like ours run no 32-bit programs (the kernel's 32-bit emulation is off), so the
@@ -89,7 +103,8 @@ if [ $quick -eq 0 ]; then
   # and their zip and installer; the Wine tests include the window and the installer.
   windows_start=$(date +%s)
   JOBS=$jobs scripts/windows-build.sh || { status=1; failed=$((failed + 1)); echo "FAIL: the Windows builds"; }
-  cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" >/dev/null
+  cmake -S "$root" -B build -DVF_WINE_TESTS=ON -DVF_MINGW_BUILD_DIR="$root/build-mingw64" \
+        -DVF_MINGW32_BUILD_DIR="$root/build-mingw32" >/dev/null
   run_ctest build -L wine
   echo "Windows part (builds, packages, Wine tests): $(( $(date +%s) - windows_start ))s"
 

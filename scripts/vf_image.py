@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Builds the firmware image that an update writes from a stored (nibble-exchanged) Intel HEX
 file, and compares a flash unit's memory dump with it.
 

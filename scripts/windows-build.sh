@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Windows programs for both targets (build-mingw32: i686, the shipped one;
 # build-mingw64: x86_64, the one tested under Wine), each with its packages (zip and NSIS
 # installer). The window needs an FLTK 1.4 source: VF_FLTK_SOURCE, or the FLTK 1.4.5 tarball

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the Wine scripts: chooses the Wine loader and prefix architecture for a Windows
 # program from the machine field of its PE header (x86-64 or i386), without the `file` command
 # that a minimal system lacks.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows build's tests under 32-bit Wine: the Windows unit tests, the registry walk
 # against .reg cases, whole updates by varnoflex-cli.exe through a Wine COM port linked
 # to the pty of the simulated unit (vf-sim, Linux build), and a service bench (--all with
 # remembered converters, a stop, a busy port, converters sharing a serial).
 #
-# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|cleanup|all
+# usage: wine-tests.sh setup|unit|registry|update|folders|serial|bench|latency|check|cleanup|all
 # Environment (ctest sets it; defaults suit a checkout with build-mingw64 and build):
 #   VF_WINE_PREFIX     the Wine prefix to make and use (removed by cleanup)
 #   VF_MINGW_BUILD     the MinGW build directory (cmake/toolchain-mingw32.cmake, or
@@ -192,15 +193,21 @@ stop_sim() {
     return $rc
 }
 
-do_update() {
+# The start of a case that updates units: the prefix, the programs, and a fresh work folder
+# ($work) holding a copy of the data set in $work/data.
+begin_case() {   # NAME
     need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
+    cli=$mingw/cli/varnoflex-cli.exe
     [ -f "$cli" ] || fail "$cli not built"
     [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-update.XXXXXX")
-    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-$1.XXXXXX")
     mkdir "$work/data"
     cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+}
+
+do_update() {
+    begin_case update
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
     python3 "$here/scripts/vf_image.py" image "$sample/$firmware" "$work/expected.bin" --size 131072 \
         || fail "vf_image"
 
@@ -370,15 +377,9 @@ CHECK
 # for and never opens the other's port; --json reports it; a listed serial that is not
 # present gives 7; --all updates both at once, one of them failing.
 do_serial() {
-    need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
-    [ -f "$cli" ] || fail "$cli not built"
-    [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-serial.XXXXXX")
+    begin_case serial
     first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
     trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
-    mkdir "$work/data"
-    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
     python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 32768 \
         || fail "vf_image"
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
@@ -472,6 +473,70 @@ stop_sims() {
     return $rc
 }
 
+# --check and --skip-current with two converters in the registry: the unit on COM7 holds its
+# firmware, the one on COM8 has older firmware. --check tells them apart and writes nothing;
+# --all --skip-current leaves the first alone and updates the second.
+do_check() {
+    need_prefix
+    local cli=$mingw/cli/varnoflex-cli.exe
+    [ -f "$cli" ] || fail "$cli not built"
+    [ -x "$sim" ] || fail "vf-sim not found at $sim"
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-check.XXXXXX")
+    first_pid="" second_pid=""   # global: the exit trap runs after this function has returned
+    trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir "$work/data"
+    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    python3 "$here/scripts/vf_image.py" image "$sample/VX58PRO_V214.hex" "$work/current7.bin" --size 131072 || fail "vf_image"
+    python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected8.bin" --size 32768 \
+        || fail "vf_image"
+    register_converters FTVF2Q7K=COM7 FTVF8H3N=COM8
+    # What a check must never send: blank check, erase, program mode, write blocks.
+    local writing='^frame 01 07 32 \|^frame 01 07 20 \|^frame 01 07 40 \|^block write '
+
+    start_sim_at com7 --memory-in "$work/current7.bin" --memory-out "$work/after7.bin" --record "$work/record7.txt"
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 7FFF --old-firmware --memory-out "$work/after8.bin" --record "$work/record8.txt"
+    second_pid=$last_sim_pid
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF2Q7K --check --json holds.json) >"$work/holds.out"
+    local holds_rc=$?
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --check) >"$work/differs.out"
+    local differs_rc=$?
+    stop_sims "$first_pid" "$second_pid" || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (--check)"; }
+    first_pid="" second_pid=""
+    [ $holds_rc -eq 0 ] || { cat "$work/holds.out"; fail "--check of a current unit: exit $holds_rc, expected 0"; }
+    grep -q "^Holds firmware 2.14 (VX58PRO_V214.hex)$" "$work/holds.out" || { cat "$work/holds.out"; fail "no holds verdict"; }
+    [ $differs_rc -eq 24 ] || { cat "$work/differs.out"; fail "--check of older firmware: exit $differs_rc, expected 24"; }
+    grep -q "^Differs from firmware 1.07 (VX36C_V107.hex): checksum 0x[0-9A-F]\{4\} in the unit, 0x[0-9A-F]\{4\} of the file$" \
+        "$work/differs.out" || { cat "$work/differs.out"; fail "no differs verdict"; }
+    ! grep -q "$writing" "$work/record7.txt" "$work/record8.txt" || fail "--check sent a writing frame"
+    cmp "$work/current7.bin" "$work/after7.bin" || fail "--check changed the memory of the unit on COM7"
+    python3 -c 'import json,sys; u,=json.load(open(sys.argv[1]))["units"]; c=u["check"]; assert (u["port"], c["verdict"], c["blocksVerified"], c["deviceChecksum"] == c["imageChecksum"]) == ("COM7", "holds", 512, True), u' \
+        "$work/data/holds.json" || fail "--check report under Wine"
+    echo "PASS check: --check says which of two units holds its firmware and writes to neither"
+
+    start_sim_at com7 --memory-in "$work/current7.bin" --memory-out "$work/after7.bin" --record "$work/record7.txt"
+    first_pid=$last_sim_pid
+    start_sim_at com8 --end-address 7FFF --old-firmware --memory-out "$work/after8.bin"
+    second_pid=$last_sim_pid
+    plug_ports "COM7=$(cat "$work/pty-path-com7")" "COM8=$(cat "$work/pty-path-com8")"
+    (cd "$work/data" && wine_run "$cli" -y --language en --all --skip-current --json all.json) >"$work/all.out"
+    local rc=$?
+    stop_sims "$first_pid" "$second_pid" || { cat "$work/sim.err"; fail "a simulated unit saw a protocol violation (--all --skip-current)"; }
+    first_pid="" second_pid=""
+    [ $rc -eq 0 ] || { cat "$work/all.out"; fail "--all --skip-current: exit $rc, expected 0"; }
+    grep -q "^FTVF2Q7K  COM7  VX-58 Pro      2.14     holds firmware 2.14 (VX58PRO_V214.hex); current, left alone  unchanged$" "$work/all.out" \
+        && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished  *written and verified$" "$work/all.out" \
+        || { cat "$work/all.out"; fail "--all --skip-current summary under Wine"; }
+    ! grep -q "$writing" "$work/record7.txt" || fail "--skip-current wrote to the current unit"
+    cmp "$work/current7.bin" "$work/after7.bin" || fail "--skip-current changed the current unit's memory"
+    cmp "$work/expected8.bin" "$work/after8.bin" || fail "--skip-current: the unit on COM8 does not hold the firmware image"
+    python3 -c 'import json,sys; print([(u["leftAlone"], u["check"]["verdict"]) for u in json.load(open(sys.argv[1]))["units"]])' \
+        "$work/data/all.json" | grep -q "^\[(True, 'holds'), (False, 'differs')\]$" || fail "--all --skip-current report under Wine"
+    echo "PASS check: --all --skip-current leaves the current unit alone and updates the other under Wine"
+    plug_ports
+    load_registry ""
+}
+
 # A service bench as the FTDI driver leaves it on a PC that has seen other converters: four
 # converters in the registry, two of them remembered (their COM ports do not exist). --list
 # tells which are connected; --all updates the two that are there and names the others "not
@@ -479,15 +544,10 @@ stop_sims() {
 # leaves its trace and result); a port that cannot be opened gives its error to the summary
 # and the report; two connected converters with one serial are not updated.
 do_bench() {
-    need_prefix
-    local cli=$mingw/cli/varnoflex-cli.exe
-    [ -f "$cli" ] || fail "$cli not built"
-    [ -x "$sim" ] || fail "vf-sim not found at $sim"
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vf-wine-bench.XXXXXX")
+    begin_case bench
     pids=""   # global: the exit trap runs after this function has returned
     trap 'kill $pids 2>/dev/null; rm -rf "$work"' EXIT
-    mkdir "$work/data" "$work/not-a-port"
-    cp "$sample"/*.ovk "$sample"/*.hex "$work/data/"
+    mkdir "$work/not-a-port"
     python3 - "$here/scripts" "$work/data/devicelist.ovk" <<'PYTHON' || fail "device list with a test rig"
 import sys
 sys.path.insert(0, sys.argv[1])
@@ -585,10 +645,16 @@ for serial, port in (("FTVF2Q7K", "COM7"), ("FTVF8H3N", "COM8")):
                for line in output), output
     assert (f"{serial} {port}: update interrupted; the unit's memory is partly written. Start download again !"
             in output), output
-    # The child closed its port and left its trace whole.
+    # The child closed its port and left its trace whole. The stop ends traffic at once: the
+    # last block's reply was read when the stop came after it, or not waited for when the stop
+    # fell between the block's write and its read; the memory is partly written either way.
     trace = [line.split(None, 1)[1] for line in open(os.path.join(data, f"trace-{serial}.txt"))]
-    operations = [line for line in trace if not line.startswith("wait ")]
-    assert operations[-1].strip() == "close" and "[256 data bytes]" in operations[-3], trace[-5:]
+    operations = [line.strip() for line in trace if not line.startswith("wait ")]
+    def block_write(line):
+        return line.startswith("write ") and "[256 data bytes]" in line
+    assert operations[-1] == "close", trace[-5:]
+    assert block_write(operations[-2]) or (operations[-2].startswith("read ") and block_write(operations[-3])), \
+        trace[-5:]
 units = json.load(open(os.path.join(data, "stopped.json")))["units"]
 assert [(u["serial"], u["exitStatus"], u["unfinished"], u["memory"]) for u in units] == [
     ("FTVF2Q7K", 143, True, "partly written"), ("FTVF8H3N", 143, True, "partly written")], units
@@ -637,10 +703,83 @@ PYTHON
     load_registry ""
 }
 
+# The converter's latency timer: the update reads "LatencyTimer" from the converter's Device
+# Parameters key, says what 16 ms costs and how to lower it, and reports the value in --json;
+# the simulated unit's modelled FT232R is given the value the test wrote, so its record shows
+# the same timer. --set-latency-timer 1 changes the listed converters' values only (read back
+# from the registry). Wine gives every program full access to the registry, so the refusal
+# without administrator rights cannot be shown here (tests/cli/latency_hint_test.cpp does).
+do_latency() {
+    begin_case latency
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    local key="HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"
+    # Two converters of the device list (FTVF8H3N on COM7 with its unit, FTVF2Q7K) and one
+    # that it does not name, every one at the driver's default of 16 ms.
+    printf 'Windows Registry Editor Version 5.00\r\n' >"$work/ftdibus.reg"
+    local entry
+    for entry in FTVF8H3NA:COM7 FTVF2Q7KA:COM8 FTZZ0000A:COM9; do
+        printf '\r\n[%s\\VID_0403+PID_6001+%s\\0000\\Device Parameters]\r\n"PortName"="%s"\r\n"LatencyTimer"=dword:00000010\r\n' \
+            "$key" "${entry%%:*}" "${entry#*:}" >>"$work/ftdibus.reg"
+    done
+    load_registry "$work/ftdibus.reg"
+    latency_of() {
+        wine_run reg query "$ftdibus\\VID_0403+PID_6001+$1\\0000\\Device Parameters" /v LatencyTimer \
+            | awk '$1 == "LatencyTimer" { print $3 }' | { read -r hex && echo $((hex)); }
+    }
+
+    start_sim --end-address 7FFF --ft232r --latency-timer 16 --record "$work/record16.txt"
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report16.json) >"$work/update16.out"
+    local rc=$?
+    # A check goes through the same converter: the same hint, and its report carries the timer.
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --check --json check16.json) \
+        >"$work/check16.out"
+    local check_rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (16 ms)"; }
+    [ $rc -eq 0 ] || { cat "$work/update16.out"; fail "update at 16 ms: exit $rc, expected 0"; }
+    [ $check_rc -eq 0 ] || { cat "$work/check16.out"; fail "check at 16 ms: exit $check_rc, expected 0"; }
+    [ "$(grep -c '^Converter FTVF8H3N: its latency timer is 16 ms' "$work/check16.out")" -eq 1 ] \
+        || { cat "$work/check16.out"; fail "no latency timer hint before the check at 16 ms"; }
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 16, u' \
+        "$work/data/check16.json" || fail "the check's --json does not carry the latency timer of 16 ms"
+    [ "$(grep -c 'latency timer' "$work/update16.out")" -eq 1 ] \
+        && grep -q '^Converter FTVF8H3N: its latency timer is 16 ms, which makes an update wait about 3 s longer than at 1 ms; to lower it, an administrator runs "varnoflex-cli --set-latency-timer 1" and plugs the converter in again.$' "$work/update16.out" \
+        || { cat "$work/update16.out"; fail "no latency timer hint at 16 ms"; }
+    grep -q '^converter: FT232R, latency timer 16 ms; ' "$work/record16.txt" || fail "the modelled converter did not run at 16 ms"
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 16, u' \
+        "$work/data/report16.json" || fail "--json does not carry the latency timer of 16 ms"
+    echo "PASS latency: 16 ms read before the update and the check, the hint printed once, --json carries it"
+
+    (cd "$work/data" && wine_run "$cli" --set-latency-timer 0) >/dev/null
+    rc=$?
+    [ $rc -eq 64 ] || fail "--set-latency-timer 0: exit $rc, expected 64"
+    (cd "$work/data" && wine_run "$cli" --language en --set-latency-timer 1) >"$work/set.out"
+    rc=$?
+    [ $rc -eq 0 ] || { cat "$work/set.out"; fail "--set-latency-timer 1: exit $rc, expected 0"; }
+    grep -q '^Converter FTVF8H3N: latency timer set to 1 ms. Plug the converter in again' "$work/set.out" \
+        && grep -q '^Converter FTVF2Q7K: latency timer set to 1 ms.' "$work/set.out" \
+        && ! grep -q FTZZ0000 "$work/set.out" || { cat "$work/set.out"; fail "--set-latency-timer 1 output"; }
+    [ "$(latency_of FTVF8H3NA) $(latency_of FTVF2Q7KA) $(latency_of FTZZ0000A)" = "1 1 16" ] \
+        || fail "registry after --set-latency-timer 1: $(latency_of FTVF8H3NA) $(latency_of FTVF2Q7KA) $(latency_of FTZZ0000A), expected 1 1 16"
+    echo "PASS latency: --set-latency-timer 1 sets the listed converters only (registry read back)"
+
+    start_sim --end-address 7FFF --ft232r --latency-timer 1
+    (cd "$work/data" && wine_run "$cli" -y --language en --serial FTVF8H3N --json report1.json) >"$work/update1.out"
+    rc=$?
+    stop_sim || { cat "$work/sim.err"; fail "vf-sim saw a protocol violation (1 ms)"; }
+    [ $rc -eq 0 ] || { cat "$work/update1.out"; fail "update at 1 ms: exit $rc, expected 0"; }
+    ! grep -q 'latency timer' "$work/update1.out" || { cat "$work/update1.out"; fail "a hint at 1 ms"; }
+    python3 -c 'import json,sys; u, = json.load(open(sys.argv[1]))["units"]; assert u["latencyTimerMs"] == 1, u' \
+        "$work/data/report1.json" || fail "--json does not carry the latency timer of 1 ms"
+    echo "PASS latency: at 1 ms no hint, --json carries 1"
+    load_registry ""
+}
+
 case "${1:-}" in
     setup) do_setup ;;
+    latency) do_latency ;;
     serial) do_serial ;;
     bench) do_bench ;;
+    check) do_check ;;
     unit) do_unit ;;
     registry) do_registry ;;
     update) do_update ;;
@@ -656,8 +795,10 @@ case "${1:-}" in
         (do_folders) || rc=1
         (do_serial) || rc=1
         (do_bench) || rc=1
+        (do_latency) || rc=1
+        (do_check) || rc=1
         do_cleanup
         echo "wine tests: $([ $rc -eq 0 ] && echo PASS || echo FAIL) in $(( $(date +%s) - start ))s"
         exit $rc ;;
-    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|cleanup|all" >&2; exit 2 ;;
+    *) echo "usage: $0 setup|unit|registry|update|folders|serial|bench|latency|check|cleanup|all" >&2; exit 2 ;;
 esac

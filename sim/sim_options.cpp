@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Command-line options of the simulated unit, shared by vf-sim and vf-testbed so that both
 // programs take the same options with the same meaning.
 #include "sim/simulated_unit.h"
+#include "sim/ft232r_model.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -55,7 +57,7 @@ bool parseHex(const std::string& text, std::uint32_t& value) {
     return true;
 }
 
-bool parseBlockNumber(const std::string& text, int& value) {
+bool parseDecimal(const std::string& text, int& value) {
     if (text.empty() || text.size() > 6) return false;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
@@ -88,6 +90,7 @@ bool parseFault(const std::string& text, SimFaults& faults, std::string& error) 
         {"wrong-checksum", &SimFaults::wrongChecksum},
         {"verify-refused", &SimFaults::verifyRefused},
         {"garbage-before-reply", &SimFaults::garbageBeforeReply},
+        {"keep-latency-timer", &SimFaults::keepLatencyTimer},
     };
     for (const Flag& flag : kFlags) {
         if (name == flag.name) {
@@ -108,11 +111,12 @@ bool parseFault(const std::string& text, SimFaults& faults, std::string& error) 
         {"refuse-write-block", &SimFaults::refuseWriteBlock},
         {"refuse-verify-block", &SimFaults::refuseVerifyBlock},
         {"hang-up-after-block", &SimFaults::hangUpAfterBlock},
+        {"mute-after-block", &SimFaults::muteAfterBlock},
     };
     for (const Numbered& numbered : kNumbered) {
         if (name == numbered.name) {
             int block = 0;
-            if (!number || !parseBlockNumber(*number, block)) {
+            if (!number || !parseDecimal(*number, block)) {
                 error = "fault " + name + " needs a block number: " + name + "=N";
                 return false;
             }
@@ -131,12 +135,23 @@ bool parseSimOption(int argc, char** argv, int& i, SimOptions& options, std::str
     const std::string& name = argument.name;
     std::string value;
 
-    if (name == "--old-firmware" || name == "--pace") {
+    if (name == "--old-firmware" || name == "--pace" || name == "--ft232r") {
         if (argument.inlineValue) {
             error = name + " takes no value";
             return false;
         }
-        (name == "--pace" ? options.pace : options.oldFirmware) = true;
+        (name == "--pace" ? options.pace : name == "--ft232r" ? options.ft232r : options.oldFirmware) = true;
+        return true;
+    }
+    if (name == "--latency-timer") {
+        if (!takeValue(argc, argv, i, argument, value, error)) return false;
+        int milliseconds = 0;
+        if (!parseDecimal(value, milliseconds) || milliseconds < Ft232rModel::kMinLatencyMs ||
+            milliseconds > Ft232rModel::kMaxLatencyMs) {
+            error = "--latency-timer takes 1 to 255 milliseconds, not \"" + value + "\"";
+            return false;
+        }
+        options.latencyTimerMs = milliseconds;
         return true;
     }
     if (name == "--end-address") {
@@ -190,6 +205,10 @@ std::uint32_t simReportedEndAddress(const SimOptions& options) {
 }
 
 bool checkSimOptions(const SimOptions& options, std::string& error) {
+    if (options.latencyTimerMs && !options.ft232r) {
+        error = "--latency-timer is the FT232R model's: give --ft232r too";
+        return false;
+    }
     const std::uint32_t endAddress = simReportedEndAddress(options);
     const int blockCount = static_cast<int>((endAddress + 1) / kBlockSizeBytes);
     if (options.memoryInFile) {
@@ -204,7 +223,7 @@ bool checkSimOptions(const SimOptions& options, std::string& error) {
         }
     }
     const SimFaults& faults = options.faults;
-    for (int block : {faults.refuseWriteBlock, faults.refuseVerifyBlock, faults.hangUpAfterBlock}) {
+    for (int block : {faults.refuseWriteBlock, faults.refuseVerifyBlock, faults.hangUpAfterBlock, faults.muteAfterBlock}) {
         if (block >= blockCount) {
             error = "fault block " + std::to_string(block) + " is beyond the last block (" +
                     std::to_string(blockCount - 1) + ")";
@@ -226,12 +245,21 @@ const char* simOptionsHelp() {
            "                        frame: \"frame BYTES START TAKEN REPLYBYTES REPLYSTART REPLYLAST\"\n"
            "                        (steady clock, ns; REPLY* 0 when the unit did not answer)\n"
            "  --pace                take the wire time of every byte (10 bits at the line rate)\n"
+           "  --ft232r              hand the replies to the host as the converter's FT232R would:\n"
+           "                        62-byte USB packets, the latency timer, 1 ms USB frames; the\n"
+           "                        record ends with what it held back (\"converter: ...\")\n"
+           "  --latency-timer MS    the converter's latency timer, 1 to 255 ms (default 16); the\n"
+           "                        host's low-latency request (vf-testbed) makes it 1 ms\n"
            "  --fault NAME[=N]      show a fault (repeatable):\n"
            "      silent, refuse-connect, refuse-speed2, long-info, short-info, big-range, erase-refused,\n"
            "      blank-second-check, program-refused, refuse-write-block=N, no-final-ack,\n"
            "      wrong-checksum, verify-refused, refuse-verify-block=N, hang-up-after-block=N,\n"
-           "      garbage-before-reply\n"
-           "    silent and big-range last the whole run; refuse-write-block and\n"
-           "    refuse-verify-block hit the first write or verify pass only; every other fault\n"
-           "    shows once, at its first occasion.\n";
+           "      mute-after-block=N (no answer any more after block N), garbage-before-reply,\n"
+           "      keep-latency-timer\n"
+           "    silent, big-range and mute-after-block last the whole run; refuse-write-block and\n"
+           "    refuse-verify-block hit the first write or verify pass only, hang-up-after-block\n"
+           "    and mute-after-block the first write pass, or the verify pass of a check when\n"
+           "    nothing was written before; every other fault shows once, at its first occasion.\n"
+           "    keep-latency-timer (vf-testbed) is the converter's driver keeping its latency\n"
+           "    timer despite the low-latency request.\n";
 }

@@ -1,13 +1,22 @@
+// SPDX-License-Identifier: MIT
 // The simulated flash unit: the device side of every frame of the boot-loader protocol,
 // flash-like memory, the faults, line pacing, and a strict record of everything the host
 // did wrong (frame layout, order of commands, line settings).
+//
+// Besides the update the unit answers a check, as the boot loaders of this protocol family
+// do: the checksum over its memory and a verify pass compared with its memory, asked for
+// outside an update. A connection that asks for the checksum before anything was erased or
+// programmed is a check session; the memory must stay as it is, so an erase, program mode or
+// a write block in it is a violation.
 #include "sim/simulated_unit.h"
+#include "sim/ft232r_model.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
@@ -177,6 +186,7 @@ struct SimulatedUnit::Impl {
     std::set<std::string> violationSet;
     std::atomic<bool> hungUp{false};
     std::atomic<int> completedUpdates{0};
+    std::atomic<int> completedChecks{0};
     int framesSeen = 0;
     int blocksWritten = 0;
 
@@ -192,6 +202,7 @@ struct SimulatedUnit::Impl {
     bool finalAckFaultUsed = false;
     bool checksumFaultUsed = false;
     bool verifyRefusalUsed = false;
+    bool muted = false;                 // muteAfterBlock has struck: no answer any more
     int writePassesStarted = 0;
     int verifyPassesStarted = 0;
 
@@ -204,6 +215,8 @@ struct SimulatedUnit::Impl {
     bool memoryKnownBlank = false;
     bool writePassDone = false;
     bool checksumRead = false;
+    bool updateBegun = false;    // an erase or program-mode frame came in this connection
+    bool checkSession = false;   // the checksum was asked for before anything was written
     int blockIndex = 0;
     bool passMatches = true;
 
@@ -243,6 +256,31 @@ struct SimulatedUnit::Impl {
     std::vector<FrameTiming> timings;
     // Modem lines reported by the transport: bit 0 known, bit 1 DTR, bit 2 RTS.
     std::atomic<int> modemLines{0};
+
+    // The converter's FT232R (--ft232r): the replies go into its model and reach the line
+    // when the model hands them to the host. Every reply waits in pendingReplies until its
+    // last byte has been handed over, which is then set against that byte's wire time (what
+    // the converter held it back) and against the model's time (the unit's own lateness).
+    std::optional<Ft232rModel> converter;
+    struct PendingReply {
+        std::size_t endByte = 0;            // the count of bytes given to the model up to its last
+        Clock::time_point lastByteOnWire{};  // when that last byte had crossed the line
+        std::size_t timingIndex = 0;        // timings.size() when sent: its frame is the last one
+    };
+    std::deque<PendingReply> pendingReplies;
+    std::size_t bytesToConverter = 0;
+    std::size_t bytesFromConverter = 0;
+    struct ConverterHold {
+        int packets = 0;
+        int frames = 0;                // answered frames
+        Clock::duration replies{};     // per answered frame, its last reply byte's hold
+        Clock::duration thisFrame{};
+        bool thisFrameCounted = false;
+        Clock::duration longest{};
+    } converterHold;
+    // The host's low-latency request as the transport saw it: -1 none, 0 cleared, 1 set.
+    std::atomic<int> lowLatencyRequest{-1};
+    int lowLatencyApplied = -1;
 
     explicit Impl(SimOptions opts) : options(std::move(opts)) {
         endAddress = simReportedEndAddress(options);
@@ -351,8 +389,9 @@ struct SimulatedUnit::Impl {
     }
 
     void send(std::span<const std::uint8_t> bytes) {
-        if (bytes.empty() || options.faults.silent) return;
+        if (bytes.empty() || options.faults.silent || muted) return;
         note("sent " + hexBytes(bytes));
+        if (converter) return sendThroughConverter(bytes);
         if (!options.pace) {
             const auto start = Clock::now();
             writeRaw(bytes);
@@ -387,6 +426,81 @@ struct SimulatedUnit::Impl {
         noteReplyTiming(bytes.size(), start, lastWriteAt);
     }
 
+    // Gives the reply's bytes to the converter's model as they come off the line (paced: byte
+    // k when its ten bits have crossed it; unpaced: all at once); the serve loop hands them to
+    // the host when the model says.
+    void sendThroughConverter(std::span<const std::uint8_t> bytes) {
+        followLatencyRequest();
+        const Clock::time_point start = options.pace ? std::max(replyDueAt, lineFreeAt) : Clock::now();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            converter->receive(options.pace ? start + wireTime(i + 1) : start, bytes[i]);
+        }
+        const Clock::time_point lastByteOnWire = options.pace ? start + wireTime(bytes.size()) : start;
+        if (options.pace) lineFreeAt = lastByteOnWire;
+        bytesToConverter += bytes.size();
+        pendingReplies.push_back({bytesToConverter, lastByteOnWire, timings.size()});
+        if (options.timingFile && !timings.empty() && timings.back().replyBytes == 0) timings.back().replyStart = start;
+        if (options.timingFile && !timings.empty()) timings.back().replyBytes += bytes.size();
+    }
+
+    // Writes what the converter has handed to the host by now, and accounts for every reply
+    // whose last byte went.
+    void flushConverter() {
+        if (!converter) return;
+        followLatencyRequest();
+        for (const Ft232rModel::Packet& packet : converter->takeDelivered(Clock::now())) {
+            writeRaw(packet.bytes);
+            const Clock::time_point written = Clock::now();
+            ++converterHold.packets;
+            bytesFromConverter += packet.bytes.size();
+            while (!pendingReplies.empty() && pendingReplies.front().endByte <= bytesFromConverter) {
+                const PendingReply& reply = pendingReplies.front();
+                // As for the paced line: a further reply to the same frame replaces the earlier
+                // one's figures, so each answered frame counts once, by its last reply byte.
+                const Clock::duration held = packet.deliveredAt - reply.lastByteOnWire;
+                converterHold.replies += held - converterHold.thisFrame;
+                converterHold.thisFrame = held;
+                converterHold.longest = std::max(converterHold.longest, held);
+                if (!converterHold.thisFrameCounted) ++converterHold.frames;
+                converterHold.thisFrameCounted = true;
+                if (options.pace) {
+                    const Clock::duration late = written - packet.deliveredAt;
+                    pacing.replies += late - pacing.thisFrame;
+                    pacing.thisFrame = late;
+                }
+                if (options.timingFile && reply.timingIndex > 0 && reply.timingIndex <= timings.size()) {
+                    timings[reply.timingIndex - 1].replyLast = written;
+                }
+                pendingReplies.pop_front();
+            }
+        }
+    }
+
+    // Hands over whatever the converter still holds, at the model's times (the line is going
+    // away, but what the chip had is still delivered).
+    void drainConverter() {
+        while (converter) {
+            const auto next = converter->nextDelivery();
+            if (!next) return;
+            sleepUntil(*next);
+            flushConverter();
+        }
+    }
+
+    // The driver sets the chip's timer to 1 ms on the host's low-latency request, and back to
+    // the converter's own setting when the host clears it.
+    void followLatencyRequest() {
+        const int request = lowLatencyRequest.load();
+        if (request == lowLatencyApplied || request < 0) return;
+        lowLatencyApplied = request;
+        const int latencyMs = request == 1 ? Ft232rModel::kMinLatencyMs : converterLatencyMs();
+        if (converter) converter->setLatency(latencyMs);
+        note("converter latency timer " + std::to_string(latencyMs) + " ms (low-latency request " +
+             (request == 1 ? "set" : "cleared") + " by the host)");
+    }
+
+    int converterLatencyMs() const { return options.latencyTimerMs.value_or(Ft232rModel::kDefaultLatencyMs); }
+
     // Adds a reply to the timing of the frame it answers (the last one taken up).
     void noteReplyTiming(std::size_t count, Clock::time_point start, Clock::time_point last) {
         if (!options.timingFile || timings.empty()) return;
@@ -415,6 +529,8 @@ struct SimulatedUnit::Impl {
         memoryKnownBlank = false;
         writePassDone = false;
         checksumRead = false;
+        updateBegun = false;
+        checkSession = false;
         blockIndex = 0;
         passMatches = true;
         // A real line drops whatever the host left unread before it closed the port.
@@ -616,6 +732,7 @@ struct SimulatedUnit::Impl {
             return;
         }
         case CMD_ERASE:
+            noteUpdateStep(label);
             if (notBlankStreak < 2) {
                 violation("CMD_ERASE without two blank checks that reported not blank");
             }
@@ -631,6 +748,7 @@ struct SimulatedUnit::Impl {
             sendAck();
             return;
         case CMD_PROGRAM_MODE:
+            noteUpdateStep(label);
             if (!memoryKnownBlank) {
                 violation("CMD_PROGRAM_MODE before the memory was found blank or erased");
             }
@@ -648,12 +766,17 @@ struct SimulatedUnit::Impl {
             startPass(Phase::WriteBlocks);
             return;
         case CMD_READ_CHECKSUM:
-            if (!writePassDone) violation("CMD_READ_CHECKSUM before a complete write pass");
+            if (!writePassDone && updateBegun) {
+                violation("CMD_READ_CHECKSUM before a complete write pass");
+            } else if (!writePassDone && !checkSession) {
+                checkSession = true;
+                note("check session: checksum asked for outside an update; the memory must stay as it is");
+            }
             checksumRead = true;
             readChecksumReply();
             return;
         case CMD_VERIFY:
-            if (!writePassDone || !checksumRead) {
+            if (!checksumRead || (!writePassDone && !checkSession)) {
                 violation("CMD_VERIFY before a complete write pass and the checksum read");
             }
             if (options.faults.verifyRefused && !verifyRefusalUsed) {
@@ -670,6 +793,13 @@ struct SimulatedUnit::Impl {
             unexpected(label);
             return;
         }
+    }
+
+    // An erase or program-mode frame: the memory is about to change, which a check session
+    // must never see. The unit does what it is asked, as a real one would.
+    void noteUpdateStep(const std::string& label) {
+        updateBegun = true;
+        if (checkSession) violation(label + " in a check session (the memory must stay as it is)");
     }
 
     void startPass(Phase pass) {
@@ -691,6 +821,13 @@ struct SimulatedUnit::Impl {
             } else {
                 note("write pass ended; memory holds the data received");
                 sendAck();
+            }
+        } else if (checkSession && !writePassDone) {
+            if (passMatches) {
+                completedChecks.fetch_add(1);
+                note("check: verify pass ended; every block equal to the memory");
+            } else {
+                note("check: verify pass ended with differences");
             }
         } else {
             if (passMatches) {
@@ -740,6 +877,7 @@ struct SimulatedUnit::Impl {
 
         const std::size_t offset = static_cast<std::size_t>(n) * kBlockSizeBytes;
         bool accepted = true;
+        if (writing && checkSession) violation("write block in a check session (the memory must stay as it is)");
         if (writing) {
             if (options.faults.refuseWriteBlock == n && writePassesStarted == 1) {
                 note("fault: write block " + std::to_string(n) + " refused");
@@ -769,10 +907,17 @@ struct SimulatedUnit::Impl {
             return;
         }
         send(blockReply(true));
-        if (writing && options.faults.hangUpAfterBlock == n && writePassesStarted == 1) {
-            note("fault: line hangs up after write block " + std::to_string(n));
+        // The block faults hit the first pass to reach the block: an update's write pass, or
+        // the verify pass of a check that nothing was written before.
+        const bool firstPass = writing ? writePassesStarted == 1 : writePassesStarted == 0 && verifyPassesStarted == 1;
+        if (firstPass && options.faults.hangUpAfterBlock == n) {
+            note("fault: line hangs up after " + label);
             hungUp = true;
             return;
+        }
+        if (firstPass && options.faults.muteAfterBlock == n && !muted) {
+            note("fault: no answer any more after " + label);
+            muted = true;
         }
         ++blockIndex;
         if (blockIndex == blockCount) endPass();
@@ -823,6 +968,8 @@ struct SimulatedUnit::Impl {
                 pacing.thisFrame = Clock::duration::zero();
                 ++pacing.frames;
             }
+            converterHold.thisFrame = Clock::duration::zero();
+            converterHold.thisFrameCounted = false;
             replyDueAt = options.pace ? wireEnd : Clock::now();
             if (options.timingFile) timings.push_back({frameSize, frameStart, Clock::now()});
             std::vector<std::uint8_t> frame(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(frameSize));
@@ -874,6 +1021,11 @@ struct SimulatedUnit::Impl {
             note("line settings cannot be checked: no path to the other side");
         }
         if (!setupError.empty()) violation(setupError);
+        if (options.ft232r) {
+            // USB frames start at whole milliseconds of the steady clock.
+            converter.emplace(converterLatencyMs(), Clock::time_point{});
+            note("converter: FT232R model, latency timer " + std::to_string(converterLatencyMs()) + " ms");
+        }
 
         std::optional<Clock::time_point> wakeAt;
         bool lineClosedNoted = false;
@@ -907,8 +1059,14 @@ struct SimulatedUnit::Impl {
             } else if (ready > 0 && (in.revents & (POLLHUP | POLLERR))) {
                 closedLine(lineClosedNoted);
             }
+            flushConverter();
             wakeAt = processReceived();
+            if (const auto delivery = converter ? converter->nextDelivery() : std::nullopt) {
+                wakeAt = wakeAt ? std::min(*wakeAt, *delivery) : *delivery;
+            }
         }
+        // The acknowledgement sent before a hang-up still reaches the host.
+        if (hungUp) drainConverter();
         if (peekFd >= 0) {
             ::close(peekFd);
             peekFd = -1;
@@ -930,7 +1088,8 @@ struct SimulatedUnit::Impl {
         std::lock_guard lock(recordMutex);
         return "frames " + std::to_string(framesSeen) + ", blocks written " + std::to_string(blocksWritten) +
                ", completed updates " + std::to_string(completedUpdates.load()) + ", violations " +
-               std::to_string(violations.size()) + (hungUp ? ", hung up" : "");
+               std::to_string(violations.size()) + ", completed checks " + std::to_string(completedChecks.load()) +
+               (hungUp ? ", hung up" : "");
     }
 
     // "pacing: F frames, unit late by T ms in all (last reply bytes after their wire time);
@@ -945,6 +1104,20 @@ struct SimulatedUnit::Impl {
         return text;
     }
 
+    // "converter: FT232R, latency timer L ms; F answered frames, replies held H ms in all after
+    // their last byte had crossed the line, at most M ms; P packets" (the benchmarks read F
+    // and H; L is the timer at the end).
+    std::string converterSummary() const {
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "converter: FT232R, latency timer %d ms; %d answered frames, replies held %.3f ms in all after "
+                      "their last byte had crossed the line, at most %.3f ms; %d packets",
+                      converter ? converter->latencyMs() : converterLatencyMs(), converterHold.frames, ms(converterHold.replies),
+                      ms(converterHold.longest), converterHold.packets);
+        return text;
+    }
+
     void finish() {
         if (options.memoryOutFile) {
             std::ofstream out(*options.memoryOutFile, std::ios::binary | std::ios::trunc);
@@ -955,6 +1128,7 @@ struct SimulatedUnit::Impl {
             std::lock_guard lock(recordMutex);
             for (const SimEvent& event : events) out << event.text << '\n';
             if (options.pace) out << pacingSummary() << '\n';
+            if (options.ft232r) out << converterSummary() << '\n';
         }
         if (options.timingFile) {
             std::ofstream out(*options.timingFile, std::ios::trunc);
@@ -990,9 +1164,13 @@ const std::vector<std::uint8_t>& SimulatedUnit::memory() const { return impl_->m
 
 int SimulatedUnit::completedUpdates() const { return impl_->completedUpdates.load(); }
 
+int SimulatedUnit::completedChecks() const { return impl_->completedChecks.load(); }
+
 void SimulatedUnit::finish() { impl_->finish(); }
 
 void SimulatedUnit::noteTransportEvent(const std::string& text) { impl_->note(text); }
+
+void SimulatedUnit::noteLowLatencyRequest(bool lowLatency) { impl_->lowLatencyRequest = lowLatency ? 1 : 0; }
 
 void SimulatedUnit::noteModemLines(bool dtr, bool rts) {
     impl_->modemLines = Impl::kModemKnown | (dtr ? Impl::kModemDtr : 0) | (rts ? Impl::kModemRts : 0);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulated varnoflex flash unit: it plays the microcontroller's serial boot loader on
 // the other side of a pseudo-terminal (or any file descriptor), strictly, so that it catches
 // the host when the host is wrong. Used by the tests, the benchmarks and the demo.
@@ -27,8 +28,13 @@ struct SimFaults {
     bool wrongChecksum = false;          // checksum reply off by one
     bool verifyRefused = false;          // no acknowledgement of CMD_VERIFY
     int refuseVerifyBlock = -1;          // refuses this block in the verify pass
+    // The two below hit the first write pass, or the first verify pass of a check (the first
+    // pass to reach the block).
     int hangUpAfterBlock = -1;           // hangs up the line after acknowledging this block (pulled cable)
+    int muteAfterBlock = -1;             // answers nothing more after acknowledging this block
     bool garbageBeforeReply = false;     // sends stray bytes before the information reply
+    bool keepLatencyTimer = false;       // vf-testbed: the converter's driver takes the host's
+                                         // low-latency request but keeps its latency timer
 };
 
 struct SimOptions {
@@ -43,6 +49,13 @@ struct SimOptions {
     bool pace = false;                             // delay every byte by its wire time (10 bits);
                                                    // the record then ends with the unit's own
                                                    // lateness ("pacing: ...")
+    bool ft232r = false;                           // replies reach the host through the model of
+                                                   // the converter's FT232R (sim/ft232r_model.h);
+                                                   // the record then ends with what it held back
+                                                   // ("converter: ...")
+    std::optional<int> latencyTimerMs;             // the converter's own latency timer (default
+                                                   // 16 ms); the host's low-latency request
+                                                   // makes it 1 ms
     SimFaults faults;
 };
 
@@ -84,6 +97,7 @@ public:
     std::vector<std::string> violations() const;     // every protocol violation seen
     const std::vector<std::uint8_t>& memory() const; // the unit's flash, endAddress + 1 bytes
     int completedUpdates() const;                    // verify passes that ended with every block equal
+    int completedChecks() const;                     // the same, of check sessions
     // Writes memory and the record file as the options ask; called by serve on its way out.
     // Calling it again rewrites both files with what has been seen since.
     void finish();
@@ -95,7 +109,12 @@ public:
     // Once told, the unit requires DTR off and RTS on whenever the host connects. Safe to call
     // from another thread while serving.
     void noteModemLines(bool dtr, bool rts);
-    // One line: frames, blocks, completed updates, violations.
+    // The host set or cleared the low-latency flag of the converter's tty (TIOCSSERIAL with
+    // ASYNC_LOW_LATENCY, as vf-testbed's ioctl handler sees it). The FTDI driver then sets the
+    // chip's latency timer to 1 ms, or back to the converter's own setting; the FT232R model
+    // follows. Safe to call from another thread while serving.
+    void noteLowLatencyRequest(bool lowLatency);
+    // One line: frames, blocks, completed updates, violations, completed checks.
     std::string summary() const;
     // Why the unit could not start as asked (memory file unreadable); empty when it could.
     std::string setupError() const;

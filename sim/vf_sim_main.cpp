@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-sim: the simulated flash unit on a pseudo-terminal (or an inherited file descriptor),
 // serving until SIGTERM or SIGINT.
 //   vf-sim [simulated-unit options] --pty PATHFILE   writes the pty's path to PATHFILE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vf-testbed: presents FTDI USB-serial converters to an unmodified program through a umockdev
 // testbed (udev database, sysfs and /dev nodes), serves a simulated flash unit behind every
 // converter, runs the program under umockdev's preload and reports what the units saw.
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "ftdi_description.h"
+#include "sim/ft232r_model.h"
 #include "sim/simulated_unit.h"
 
 extern char** environ;
@@ -63,6 +65,13 @@ struct Converter {
     bool primary = false;               // its unit takes the options outside any --unit
     SimOptions options;
     std::atomic<int> modemLines{kModemLinesAtStart};
+    // The tty's ASYNC_* flags as the host set them with TIOCSSERIAL; ftdi_sio keeps them while
+    // the converter stays plugged in, and sets the chip's latency timer to 1 ms while
+    // ASYNC_LOW_LATENCY is among them.
+    std::atomic<int> serialFlags{0};
+    // The port's sysfs file latency_timer in the testbed's tree, where ftdi_sio shows the timer
+    // it gave the chip: the converter's own, or 1 while ASYNC_LOW_LATENCY is set.
+    std::string latencyTimerFile;
     std::unique_ptr<SimulatedUnit> unit;   // every live converter has one
     UMockdevIoctlBase* ioctlHandler = nullptr;
     int masterFd = -1;
@@ -76,6 +85,7 @@ struct Converter {
     std::string portPath() const { return interfacePath() + "/ttyUSB" + std::to_string(index); }
     std::string ttyPath() const { return portPath() + "/tty/ttyUSB" + std::to_string(index); }
     std::string devNode() const { return "/dev/ttyUSB" + std::to_string(index); }
+    int ownLatencyMs() const { return options.latencyTimerMs.value_or(Ft232rModel::kDefaultLatencyMs); }
 };
 
 std::atomic<pid_t> childPid{-1};
@@ -186,6 +196,7 @@ std::string describe(const Converter& converter, bool withNode) {
     replaceAll(text, "{PIDSHORT}", hexShort(converter.productId));
     replaceAll(text, "{DEVNUM}", devnum);
     replaceAll(text, "{DEVNUMSHORT}", std::to_string(kFirstDevnum + converter.index));
+    replaceAll(text, "{LATENCY}", std::to_string(converter.ownLatencyMs()));
     return text;
 }
 
@@ -242,7 +253,21 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userD
             info.line = converter->index;
             info.baud_base = kFt232rBaudBase;
             info.xmit_fifo_size = kFt232rFifoSize;
+            info.flags = converter->serialFlags.load();
             std::memcpy(data->data, &info, sizeof info);
+        } else {
+            serial_struct info{};
+            std::memcpy(&info, data->data, sizeof info);
+            const int before = converter->serialFlags.exchange(info.flags & static_cast<int>(ASYNC_FLAGS));
+            const bool lowLatency =
+                (info.flags & ASYNC_LOW_LATENCY) != 0 && !converter->options.faults.keepLatencyTimer;
+            if (converter->unit && lowLatency != ((before & ASYNC_LOW_LATENCY) != 0)) {
+                converter->unit->noteLowLatencyRequest(lowLatency);
+            }
+            // Written in place rather than through the testbed, which aborts on a file that a
+            // pulled cable has just taken away; such a failure changes nothing here.
+            std::ofstream(converter->latencyTimerFile)
+                << (lowLatency ? Ft232rModel::kMinLatencyMs : converter->ownLatencyMs()) << '\n';
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(data);
@@ -538,6 +563,7 @@ int main(int argc, char** argv) {
             // also for root.
             g_mkdir_with_parents((rootDir + converter->devNode()).c_str(), 0755);
         }
+        converter->latencyTimerFile = rootDir + converter->portPath() + "/latency_timer";
         const std::string description = describe(*converter, false);
         if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &gerror)) {
             std::fprintf(stderr, "vf-testbed: cannot add the converter %s: %s\n", converter->serial.c_str(),

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Makes the sample data set in sample/ from the plain sources in sample/src/:
 the device list (CR LF line ends, as a Windows-made file), the help and safety texts
 (Windows-1252, LF line ends, ending with a LF) and the firmware files the list names, all

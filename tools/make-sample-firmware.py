@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Makes the sample firmware files: Intel HEX text with 32 data bytes per record,
 upper-case digits, CR LF line ends, extended segment address records ("02") to reach
 beyond 64 KiB and an end-of-file record. The content is deterministic pseudo-random data

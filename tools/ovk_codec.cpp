@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ovk-codec: converts files to and from the storage encoding of the updater's data files
 // (the two 4-bit halves of every byte exchanged), optionally converting texts between
 // UTF-8 and Windows-1252 on the way, and checks device lists.

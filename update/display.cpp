@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display the worker reports to; a display that shows nothing stands in until a front
 // end installs its own.
 #include "update/display.h"

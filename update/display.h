@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the worker changes that a person sees: the two device lines, the progress bar and
 // the activity of the Start, Exit and Help buttons. The worker never touches a toolkit; it
 // calls this interface, which the windowed program implements by handing each change to
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "files/firmware_image.h"
+#include "update/check.h"
 
 class UpdateDisplay {
 public:
@@ -24,6 +26,11 @@ public:
     // check: its first problem. Called on the worker thread just before it stores
     // ERROR_READ_FILE.
     virtual void firmwareFileRefused(std::string_view /*firmwareFile*/, const FirmwareProblem& /*problem*/) {}
+    // The check (update/check.h) has identified the unit, loaded its firmware and begins to
+    // compare: the progress that follows is the check's verify pass. Worker thread.
+    virtual void checkStarted() {}
+    // The check's comparison ended with result; the port is closed. Worker thread.
+    virtual void checkEnded(const CheckResult& /*result*/) {}
 };
 
 // Installs the display the worker reports to (nullptr: changes go nowhere). Set it before

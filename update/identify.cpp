@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identification of the connected flash unit: reload the device list, find the listed
 // converters' ports, and try the entries in file order until one unit answers on its port.
 #include <array>

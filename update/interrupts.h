@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ctrl-C, SIGTERM and SIGHUP (on Windows: the console's Ctrl-C, Ctrl-Break and close events)
 // around an update, for the command-line and the windowed program. Outside an update they
 // end the program at once, as they always do. While an update is guarded they are only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signals around an update on POSIX systems: counted by the handler while an update is
 // guarded, the default action (the program ends) otherwise. SIGPIPE is ignored for good:
 // a write to a pipe whose reader has gone then fails with EPIPE instead of ending the program.

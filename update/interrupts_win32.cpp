@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console control events around an update on Windows: counted while an update is guarded,
 // the default action (the process ends) otherwise. A console close, log-off or shutdown
 // cannot be refused; the handler holds the process for the few seconds Windows allows,

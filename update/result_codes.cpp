@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The result codes' English and German messages (Windows-1252), the choice of picture, and
 // the switch that makes one language's messages and connecting word current.
 #include "update/result_codes.h"

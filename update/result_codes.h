@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result codes, their English and German messages, and the language switch for the texts
 // that the update control owns (the messages and the device line's connecting word).
 // All texts are Windows-1252; front ends convert them for display.

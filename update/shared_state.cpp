@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flags shared by the GUI thread and the worker thread, and the result code store.
 #include "update/shared_state.h"
 

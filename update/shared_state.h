@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The single-byte flags that the GUI thread and the worker thread share, and the result
 // code through which every outcome reaches the user. Each flag has one writer; the other
 // side reads it afresh on every pass.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decision between warning and stopping on Ctrl-C and SIGTERM during an update, and its
 // texts.
 #include "update/stop_decision.h"
@@ -15,7 +16,7 @@ UpdateStop::Action UpdateStop::decide(const InterruptCounts& counts, Clock::time
         }
         // Two Ctrl-C between two calls count as the warning and the confirmation.
         for (int n = seen_.interrupts; n < counts.interrupts && !stopped(); ++n) {
-            if (warned_ && now - warnedAt_ <= kSecondInterruptWindow) {
+            if (!memoryAtStake_ || (warned_ && now - warnedAt_ <= kSecondInterruptWindow)) {
                 exitStatus_ = kExitInterrupted;
                 action = Action::Stop;
             } else {

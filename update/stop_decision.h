@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What Ctrl-C, SIGTERM and SIGHUP (counted by update/interrupts.h) ask of a running update,
 // for both programs. Ending an update halfway leaves the unit without working firmware, so
 // the first Ctrl-C only warns; a second one within kSecondInterruptWindow stops. SIGTERM
@@ -23,6 +24,10 @@ public:
     // Takes the counts seen so far; what the new ones since the last call ask for.
     Action decide(const InterruptCounts& counts, Clock::time_point now);
 
+    // false while stopping cannot cost the unit anything (a check, which writes nothing):
+    // Ctrl-C then stops at once, without the warning. true until told otherwise.
+    void setMemoryAtStake(bool atStake) { memoryAtStake_ = atStake; }
+
     bool stopped() const { return exitStatus_ != 0; }
     // kExitInterrupted or kExitTerminated once stopped; 0 before.
     int exitStatus() const { return exitStatus_; }
@@ -32,6 +37,7 @@ private:
     bool warned_ = false;
     Clock::time_point warnedAt_{};
     int exitStatus_ = 0;
+    bool memoryAtStake_ = true;
 };
 
 // Takes the counts now and what they ask for; on a stop halts all traffic with the unit.

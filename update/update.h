@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identification of the connected flash unit and the firmware update sequence.
 #pragma once
 
@@ -32,3 +33,13 @@ void runUpdate();
 // b sent, checkValue := checkValue - (0xFF00 | b) modulo 65536, which makes it 0 minus the sum
 // of all bytes sent. Returns checkValue with the bytes of block added.
 std::uint16_t addToCheckValue(std::uint16_t checkValue, std::span<const std::uint8_t> block);
+
+// The check value of the firmware image's first blockCount blocks (0 to 512), as the write
+// pass would compute it.
+std::uint16_t imageCheckValue(int blockCount);
+
+// Loads the firmware file of entry into firmwareImage and checks it as a whole for a unit of
+// rangeBlocks blocks, as the update does before anything is sent to the unit. Returns
+// ERROR_OPEN_FILE when it cannot be read (or its path does not fit the path buffer),
+// ERROR_READ_FILE when it fails the check (its problem told to the display), else RESULT_NONE.
+std::uint8_t loadEntryFirmware(const DeviceListEntry& entry, int rangeBlocks);

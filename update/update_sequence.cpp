@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware update: identification, firmware load and whole-file check, blank check or
 // erase, program mode, the write pass, the unit's own check, the checksum comparison and the
 // verify pass. Every end stores its result code; the progress bar counts blocks.
@@ -92,6 +93,32 @@ std::uint16_t addToCheckValue(std::uint16_t checkValue, std::span<const std::uin
     return checkValue;
 }
 
+std::uint16_t imageCheckValue(int blockCount)
+{
+    std::uint16_t checkValue = 0;
+    for (int blockIndex = 0; blockIndex < std::clamp(blockCount, 0, kImageBlockCount); ++blockIndex) {
+        checkValue = addToCheckValue(checkValue, imageBlock(blockIndex));
+    }
+    return checkValue;
+}
+
+std::uint8_t loadEntryFirmware(const DeviceListEntry& entry, int rangeBlocks)
+{
+    std::optional<DataBuffer> firmwareText = loadFirmwareText(entry);
+    if (!firmwareText) {
+        return ERROR_OPEN_FILE;
+    }
+    // The whole file is read and checked before anything is sent to the unit: a damaged,
+    // cut-short or foreign file leaves the unit as it is. The verify pass could not catch
+    // it, as it compares the unit with the same image.
+    const FirmwareCheck loaded = loadFirmwareImage(*firmwareText, rangeBlocks);
+    if (loaded.problem.found()) {
+        updateDisplay().firmwareFileRefused(entry.firmwareFile, loaded.problem);
+        return ERROR_READ_FILE;
+    }
+    return RESULT_NONE;
+}
+
 void runUpdate()
 {
     Progress progress(updateDisplay());
@@ -108,19 +135,9 @@ void runUpdate()
         return;
     }
 
-    std::optional<DataBuffer> firmwareText = loadFirmwareText(*selectedEntry);
-    if (!firmwareText) {
-        endClosed(progress, ERROR_OPEN_FILE);
-        return;
-    }
-    // The whole file is read and checked before anything is sent to the unit: a damaged,
-    // cut-short or foreign file leaves the unit as it is. The verify pass could not catch
-    // it, as it compares the unit with the same image.
-    const FirmwareCheck loaded = loadFirmwareImage(*firmwareText, blockCount);
-    firmwareText.reset();
-    if (loaded.problem.found()) {
-        updateDisplay().firmwareFileRefused(selectedEntry->firmwareFile, loaded.problem);
-        endClosed(progress, ERROR_READ_FILE);
+    const std::uint8_t firmware = loadEntryFirmware(*selectedEntry, blockCount);
+    if (firmware != RESULT_NONE) {
+        endClosed(progress, firmware);
         return;
     }
 

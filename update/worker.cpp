@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker thread: it polls the request flags, serves the first display of the device list
 // and the firmware update, and composes the main window's two device lines.
 //
@@ -12,6 +13,7 @@
 #include "files/data_paths.h"
 #include "files/device_list.h"
 #include "link/serial.h"
+#include "update/check.h"
 #include "update/display.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
@@ -41,15 +43,20 @@ void* workerThreadMain(void*)
     return nullptr;
 }
 
-// Start, Exit and Help inactive, the update, then progress reset, busy cleared and the
-// buttons active again, in this order: a press on a re-activated button must find busy 0.
+// Start, Exit and Help inactive, the update (or what the front end asked Start to do
+// instead), then progress reset, busy cleared and the buttons active again, in this order: a
+// press on a re-activated button must find busy 0.
 void serveUpdateRequest()
 {
     busy.store(1);
     startRequested.store(0);
     UpdateDisplay& display = updateDisplay();
     display.setButtonsActive(false);
-    runUpdate();
+    switch (startAction()) {
+    case StartAction::Update: runUpdate(); break;
+    case StartAction::Check: runCheck(); break;
+    case StartAction::UpdateUnlessCurrent: runUpdateUnlessCurrent(); break;
+    }
     display.setProgressValue(0.0);
     busy.store(0);
     display.setButtonsActive(true);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker thread that does all device work, its request loop, the first display of the
 // device list, and the composition of the main window's two device lines.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Draws the program's artwork and writes it as XPM (compiled into the program) and PNG
 (the desktop icon) and ICO (the Windows program file's icon): the product picture, the logo,
 the error and OK pictures of the "Info" window and the program icon.
@@ -389,6 +390,50 @@ def write_picture(name, drawing):
               os.path.join(HERE, f"{name}_{HIDPI}x.xpm"))
 
 
+# Sizes of the Windows icon: the shell's small and large icons at 100 % and 150 % scaling,
+# the 48 x 48 of Explorer's medium icons and the 256 x 256 of its large ones.
+ICO_SIZES = (16, 24, 32, 48, 256)
+
+
+def write_ico(path, sizes=ICO_SIZES):
+    """Writes the program icon as a Windows .ico with one image per size, each drawn at its
+    own size: 32-bit DIBs with an AND mask (what every Windows version and resource tool
+    reads) and the 256 x 256 one as PNG, as Windows does since Vista. The bytes depend on
+    the drawing only."""
+    import io
+    import struct
+    entries = []
+    for s in sizes:
+        img = draw_icon(s)
+        if s >= 256:
+            out = io.BytesIO()
+            img.save(out, format="PNG")
+            data = out.getvalue()
+        else:
+            rows = [img.crop((0, y, s, y + 1)).tobytes("raw", "BGRA") for y in range(s)]
+            mask_stride = ((s + 31) // 32) * 4
+            mask_rows = []
+            for y in range(s):
+                bits = bytearray(mask_stride)
+                for x in range(s):
+                    if img.getpixel((x, y))[3] == 0:   # fully transparent
+                        bits[x // 8] |= 0x80 >> (x % 8)
+                mask_rows.append(bytes(bits))
+            # Bottom-up rows; the height counts the colour and the mask bitmap.
+            pixels = b"".join(reversed(rows)) + b"".join(reversed(mask_rows))
+            data = struct.pack("<IiiHHIIiiII", 40, s, 2 * s, 1, 32, 0, len(pixels),
+                               0, 0, 0, 0) + pixels
+        entries.append((s, data))
+    offset = 6 + 16 * len(entries)
+    head = struct.pack("<HHH", 0, 1, len(entries))
+    for s, data in entries:
+        side = 0 if s >= 256 else s
+        head += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(path, "wb") as f:
+        f.write(head + b"".join(data for _, data in entries))
+
+
 def main():
     for name, draw in PICTURES:
         write_picture(name, draw())
@@ -397,8 +442,8 @@ def main():
     write_xpm(on_white, "icon_xpm", os.path.join(HERE, "icon.xpm"))
     sizes = sorted(set(WINDOW_ICON_SIZES) | {s * HIDPI for s in WINDOW_ICON_SIZES})
     write_rgba_header([draw_icon(s) for s in sizes], os.path.join(HERE, "icon_rgba.h"))
-    # The Windows program file carries the 32 x 32 icon as resources (varnoflex-update.rc).
-    icon32.save(os.path.join(HERE, "varnoflex-update.ico"), format="ICO", sizes=[(32, 32)])
+    # The Windows programs carry the icon in all its sizes as resources (varnoflex-update.rc).
+    write_ico(os.path.join(HERE, "varnoflex-update.ico"))
     for s in DESKTOP_ICON_SIZES:
         d = os.path.join(ICON_DIR, "hicolor", f"{s}x{s}", "apps")
         os.makedirs(d, exist_ok=True)

@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 // Resource numbers of the Windows program file (varnoflex-update.rc): the program icon and
-// the main window's icon, both 32 x 32.
+// the main window's icon, both from varnoflex-update.ico (16 to 256 pixels).
 #pragma once
 
 #define VF_PROGRAM_ICON_ID 101

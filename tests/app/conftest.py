@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Fixtures of the windowed program's tests: one private X display for the session, a fresh
 working directory holding the sample data for every test, and the program launcher.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts on their way to the toolkit: Windows-1252 to UTF-8, control characters of the help
 // and safety texts as visible marks, '@' of data texts kept literal.
 #include "app/display_text.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What a 200 % screen makes of the window: coordinates scaled from FLTK's units to screen
 pixels, the program's artwork as drawn, and whether a picture's edges are sharp."""
 import os
@@ -32,8 +33,8 @@ def read_xpm(name):
     width, height, count, chars = map(int, strings[0].split()[:4])
     colours = {}
     for line in strings[1:1 + count]:
-        key, spec = line[:chars], line[chars:].split()
-        colours[key] = tuple(int(spec[1][i:i + 2], 16) for i in (1, 3, 5))
+        key, fields = line[:chars], line[chars:].split()
+        colours[key] = tuple(int(fields[1][i:i + 2], 16) for i in (1, 3, 5))
     img = Image.new("RGB", (width, height))
     img.putdata([colours[row[x * chars:(x + 1) * chars]]
                  for row in strings[1 + count:1 + count + height] for x in range(width)])

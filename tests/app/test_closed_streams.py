@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The window program started with its standard streams closed (as from a desktop session's
 launcher, cron or a service): the null device takes their places before anything is opened,
 so that neither the display connection nor a data file nor the serial port takes their

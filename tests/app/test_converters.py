@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Start with the FTDI driver's registry entries in the states a Windows machine can be in:
 no driver key, a driver key without converters, a converter that the device list does not
 name, each ending in its own "Info" message and leaving the program usable; and a converter

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The windows' identity on an X11 desktop: their class names the desktop entry, so docks
 group them with their launcher and show its icon; their icon comes in 100 % and 200 % sizes."""
 import os
@@ -34,8 +35,17 @@ def icon_sizes(xs, win):
     return sizes
 
 
+def startup_wm_class(name):
+    with open(os.path.join(PACKAGING, name + ".desktop.in"), encoding="utf-8") as f:
+        values = [line.split("=", 1)[1].strip() for line in f if line.startswith("StartupWMClass=")]
+    assert len(values) == 1, values
+    return values[0]
+
+
 def test_windows_carry_the_desktop_entry_name_and_icon_sizes(xs, launch, workdir):
     name = desktop_entry_name()
+    # Docks that match by StartupWMClass find the windows under the same name.
+    assert startup_wm_class(name) == name
     # FLTK sends the name as given and with a capital first letter, as X11 classes go.
     expected = (name, name[0].upper() + name[1:])
     app = launch(workdir, behind_testbed=False)

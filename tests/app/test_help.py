@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Help button: the English help text, a missing help file, and control characters."""
 import time
 

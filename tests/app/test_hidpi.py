@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The window on a 200 % screen (192 dpi): X11 with Xft.dpi 192 in the resource manager (the
 FLTK 1.4 build), Wine with LogPixels 192 (the Windows build). Every window is twice its size,
 its texts read as at 100 %, and its pictures are the 200 % drawings, pixel for pixel."""

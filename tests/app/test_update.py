@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Updates as a person runs them: the simulated unit behind an FTDI converter, Start, the
 progress, the "Info" window with its picture and text, and the unit's memory afterwards."""
 import os

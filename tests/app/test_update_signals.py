@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Signals to the window program while it updates a unit, as from the terminal it was started
 from or a session that ends: one Ctrl-C only warns and a hang-up changes nothing (the update
 finishes), SIGTERM stops between frames (the unit sees no broken frame, the port is closed)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """FLTK 1.4's own Wayland back end: the program started under a headless Weston with no X
 server at all shows the safety window as a native Wayland surface, under the desktop entry's
 app id, at the output's scale.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Drives the real varnoflex-update as a person would: a private Xvfb display, xdotool for the
 mouse and keys, python-xlib for screenshots and for closing windows from their title bar,
 tesseract for reading text. The flash unit is the simulated one behind vf-testbed, which

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs the Windows build of varnoflex-update under 64-bit Wine for the window tests, with the
 same steps as vfgui.App: the program on the test's X display, the simulated unit (vf-sim) on a
 pty that Wine's COM7 is linked to, and the FTDI driver's registry entries for the converter.

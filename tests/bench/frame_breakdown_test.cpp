@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pairing of the host's and the unit's times of the block frames, on made-up time lines
 // whose every share is known.
 #include "bench/frame_breakdown.h"

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The command-line updater's parts that need no unit: the events of an update as the --all
 // parent takes them (the state, the memory statement, the report object), the channel's
-// lines, the report files that are never half written, the trace file names of --all, and
-// the options.
+// lines, the report files that are never half written, the trace file names of --all,
+// the options and the check's verdict.
+#include "cli/check_report.h"
 #include "cli/cli_options.h"
 #include "cli/event_channel.h"
 #include "cli/report_file.h"
@@ -10,6 +12,7 @@
 #include "cli/update_events.h"
 #include "link/commands.h"
 #include "link/frames.h"
+#include "update/result_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -420,6 +423,165 @@ TEST(UnitReport, FirmwareProblem)
     for (const char* member : {"record", "line", "address"}) EXPECT_TRUE(empty[member].is_null()) << member;
 }
 
+// The verdict of every way a check can end, as a person reads it; the ways the testbed's
+// unit cannot easily be made to end (the checksum or the verify command unanswered) too.
+TEST(CheckReport, VerdictLines)
+{
+    CheckResult result;
+    result.firmwareVersion = "2.14";
+    result.firmwareFile = "VX58PRO_V214.hex";
+    result.blockCount = 512;
+    result.imageChecksum = 0xE732;
+    result.deviceChecksum = 0xE732;
+    result.verdict = CheckVerdict::Holds;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false), "holds firmware 2.14 (VX58PRO_V214.hex)");
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "holds firmware 2.14 (VX58PRO_V214.hex); current, left alone");
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, true),
+              "enthält Firmware 2.14 (VX58PRO_V214.hex); aktuell, nicht verändert");
+
+    result.verdict = CheckVerdict::Differs;
+    result.refusedBlock = 300;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "differs from firmware 2.14 (VX58PRO_V214.hex): the unit refused block 300 (checksums equal, 0xE732); "
+              "updating");
+    result.refusedBlock = -1;
+    result.deviceChecksum = 0x0800;
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, false),
+              "weicht ab von Firmware 2.14 (VX58PRO_V214.hex): Prüfsumme 0x0800 im Gerät, 0xE732 der Datei");
+
+    result.verdict = CheckVerdict::Failed;
+    result.deviceChecksum.reset();
+    result.failure = CheckFailure::ChecksumUnanswered;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, true),
+              "check failed: no answer to the checksum command; not updated");
+    result.failure = CheckFailure::VerifyNotAcknowledged;
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false), "check failed: the verify command was not acknowledged");
+    result.failure = CheckFailure::BlockUnanswered;
+    result.unansweredBlock = 7;
+    EXPECT_EQ(checkVerdictText(result, kLanguageGerman, false),
+              "Prüfung fehlgeschlagen: keine Antwort auf Block 7 des Vergleichs");
+
+    // A device list field's control bytes reach the terminal as marks.
+    result.firmwareVersion = "2.14\x1b[2J";
+    EXPECT_EQ(checkVerdictText(result, kLanguageEnglish, false).find('\x1b'), std::string::npos);
+}
+
+TEST(CheckReport, ReportMembersAndBackAgain)
+{
+    EXPECT_TRUE(checkReport(std::nullopt).is_null());
+    CheckResult result;
+    result.verdict = CheckVerdict::Failed;
+    result.failure = CheckFailure::ChecksumUnanswered;
+    result.blockCount = 128;
+    result.imageChecksum = 0x1234;
+    const Json failed = checkReport(result);
+    EXPECT_EQ(failed["verdict"], "failed");
+    EXPECT_EQ(failed["failure"], "checksumUnanswered");
+    EXPECT_TRUE(failed["deviceChecksum"].is_null());
+    EXPECT_EQ(failed["imageChecksum"], 0x1234);
+    EXPECT_TRUE(failed["refusedBlock"].is_null());
+
+    // What the --all parent reads back is what the child compared.
+    result.verdict = CheckVerdict::Differs;
+    result.failure = CheckFailure::None;
+    result.deviceChecksum = 0x1234;
+    result.refusedBlock = 100;
+    result.blocksVerified = 100;
+    const std::optional<CheckResult> back = checkResultFrom(checkReport(result));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->verdict, CheckVerdict::Differs);
+    EXPECT_EQ(back->deviceChecksum, 0x1234);
+    EXPECT_EQ(back->refusedBlock, 100);
+    EXPECT_EQ(back->unansweredBlock, -1);
+    EXPECT_EQ(back->blocksVerified, 100);
+    EXPECT_EQ(back->blockCount, 128);
+
+    // A difference without the unit's checksum, a verdict it does not know, figures out of
+    // range: not a check.
+    Json bad = checkReport(result);
+    bad["deviceChecksum"] = nullptr;
+    EXPECT_FALSE(checkResultFrom(bad));
+    bad = checkReport(result);
+    bad["verdict"] = "maybe";
+    EXPECT_FALSE(checkResultFrom(bad));
+    bad = checkReport(result);
+    bad["imageChecksum"] = 0x10000;
+    EXPECT_FALSE(checkResultFrom(bad));
+    bad = checkReport(result);
+    bad["blocksVerified"] = "all";
+    EXPECT_FALSE(checkResultFrom(bad));
+}
+
+// A check's events: its verify pass compares and writes nothing; the verdict and whether the
+// unit was left alone reach the report; an update that follows counts its own verify pass.
+TEST(UnitEvents, ACheckLeavesTheMemoryUnchanged)
+{
+    CheckResult holds;
+    holds.verdict = CheckVerdict::Holds;
+    holds.blockCount = 2;
+    holds.imageChecksum = 0xBEEF;
+    holds.deviceChecksum = 0xBEEF;
+    holds.blocksVerified = 2;
+    const auto checkEvent = [](const CheckResult& result, bool skipCurrent) {
+        Json event = {{"event", event::kCheck}};
+        event.update(checkReport(result));
+        event["skipCurrent"] = skipCurrent;
+        return event;
+    };
+    const Json identified = {{"event", event::kIdentified}, {"serial", "FTVF2Q7K"}, {"port", "/dev/ttyUSB0"},
+                             {"entry", {{"model", "VX-58 Pro"}, {"target", "Lumetra LX"}, {"version", "2.14"},
+                                        {"firmwareFile", "VX58PRO_V214.hex"}}},
+                             {"blocks", 2}};
+    const Json verified0 = {{"event", event::kBlockVerified}, {"block", 0}, {"acknowledged", true}};
+    const Json verified1 = {{"event", event::kBlockVerified}, {"block", 1}, {"acknowledged", true}};
+
+    UnitState left;
+    for (const Json& each : {identified, Json{{"event", event::kCheckStarted}}, Json{{"event", event::kChecksum}},
+                             Json{{"event", event::kVerifyMode}}, verified0}) {
+        ASSERT_TRUE(left.take(each)) << each.dump();
+    }
+    EXPECT_TRUE(left.checking());
+    EXPECT_EQ(left.blocksVerified(), 1);
+    ASSERT_TRUE(left.take(verified1));
+    ASSERT_TRUE(left.take(checkEvent(holds, true)));
+    EXPECT_FALSE(left.checking());
+    EXPECT_TRUE(left.checkIsOutcome());
+    EXPECT_TRUE(left.leftAlone());
+    ASSERT_TRUE(left.take(Json{{"event", event::kResult}, {"exitStatus", 0}}));
+    EXPECT_EQ(left.memory(), MemoryState::Unchanged);
+    const Json report = unitReportObject(left, {});
+    EXPECT_EQ(report["check"]["verdict"], "holds");
+    EXPECT_EQ(report["check"]["blocksVerified"], 2);
+    EXPECT_TRUE(report["leftAlone"].get<bool>());
+    EXPECT_EQ(report["memory"], "unchanged");
+
+    // --check: the same verdict is not "left alone" (nothing would have been updated).
+    UnitState checked;
+    ASSERT_TRUE(checked.take(identified));
+    ASSERT_TRUE(checked.take(checkEvent(holds, false)));
+    EXPECT_TRUE(checked.checkIsOutcome());
+    EXPECT_FALSE(checked.leftAlone());
+
+    // --skip-current with a unit that differs: the update follows and is the outcome.
+    CheckResult differs = holds;
+    differs.verdict = CheckVerdict::Differs;
+    differs.deviceChecksum = 0x8000;
+    differs.blocksVerified = 0;
+    UnitState updated;
+    ASSERT_TRUE(updated.take(identified));
+    ASSERT_TRUE(updated.take(Json{{"event", event::kCheckStarted}}));
+    ASSERT_TRUE(updated.take(checkEvent(differs, true)));
+    EXPECT_FALSE(updated.checkIsOutcome());
+    EXPECT_FALSE(updated.leftAlone());
+    ASSERT_TRUE(updated.take(identified));
+    ASSERT_TRUE(updated.take(Json{{"event", event::kEraseSent}}));
+    ASSERT_TRUE(updated.take(Json{{"event", event::kVerifyMode}}));
+    ASSERT_TRUE(updated.take(verified0));
+    EXPECT_EQ(updated.blocksVerified(), 1);
+    EXPECT_EQ(updated.memory(), MemoryState::PartlyWritten);
+}
+
 TEST(UnitReport, TraceFileOfEachUnitCarriesItsSerial)
 {
     EXPECT_EQ(traceFileForUnit("trace.txt", "FTVF2Q7K"), "trace-FTVF2Q7K.txt");
@@ -460,6 +622,28 @@ TEST(CliOptions, SerialAllJsonTraceAndTheChildInterface)
     CliOptions all;
     ASSERT_TRUE(parses({"--all", "--json", "r.json"}, all, error));
     EXPECT_TRUE(all.all);
+}
+
+TEST(CliOptions, CheckAndSkipCurrent)
+{
+    std::string error;
+    CliOptions check;
+    ASSERT_TRUE(parses({"--check", "--serial", "FTVF2Q7K"}, check, error)) << error;
+    EXPECT_TRUE(check.check);
+    EXPECT_FALSE(check.skipCurrent);
+    CliOptions skip;
+    ASSERT_TRUE(parses({"--skip-current"}, skip, error)) << error;
+    EXPECT_TRUE(skip.skipCurrent);
+    CliOptions both;
+    EXPECT_FALSE(parses({"--check", "--skip-current"}, both, error));
+    CliOptions withValue;
+    EXPECT_FALSE(parses({"--check=yes"}, withValue, error));
+    CliOptions allChecked;
+    ASSERT_TRUE(parses({"--all", "--check"}, allChecked, error)) << error;
+    EXPECT_TRUE(allChecked.all && allChecked.check);
+    CliOptions allSkipping;
+    ASSERT_TRUE(parses({"--all", "--skip-current"}, allSkipping, error)) << error;
+    EXPECT_TRUE(allSkipping.all && allSkipping.skipCurrent);
 }
 
 }  // namespace

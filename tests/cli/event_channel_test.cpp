@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event channel under its real use: the worker thread and the main thread send events
 // at the same time into a pipe, and the reader gets every event as one whole line.
 #include "cli/event_channel.h"

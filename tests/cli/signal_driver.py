@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs varnoflex-cli (inside vf-testbed, or under Wine), sends it signals at set points of
 the update, and for some scenarios runs it again against the same unit and line, so that a
 port left locked by the first run shows in the second.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli from the outside: whole updates against the simulated unit behind
 vf-testbed's umockdev converter, the safety question on a terminal, --list, and bad input.
 Every run happens in a temporary copy of the sample data set.
@@ -93,6 +94,51 @@ def test_failures_exit_with_their_result_code(data, fault, code, heading):
     assert result.returncode == code, result.stdout + result.stderr
     assert heading in result.stdout
 
+
+def test_low_latency_request_reaches_the_modelled_converter(data):
+    """The program asks the converter's driver for low latency (TIOCSSERIAL through the
+    emulated tty); the modelled FT232R then runs its latency timer at 1 ms, not at 16."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--json", "report.json",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--record", "record.txt"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    record = (data / "record.txt").read_text().splitlines()
+    assert "converter: FT232R model, latency timer 16 ms" in record
+    assert "converter latency timer 1 ms (low-latency request set by the host)" in record
+    assert record[-1].startswith("converter: FT232R, latency timer 1 ms; "), record[-1]
+    # The report gives the timer as the driver shows it in sysfs after the request; at 1 ms
+    # there is nothing to say about it.
+    report = json.loads((data / "report.json").read_text())
+    assert report["units"][0]["latencyTimerMs"] == 1, report
+    assert "latency timer" not in result.stdout
+
+
+
+def test_timer_the_driver_kept_is_reported_with_how_to_lower_it(data):
+    """A converter whose driver keeps its own 8 ms timer despite the request: one line says
+    what it costs and which sysfs file root writes to lower it; the report carries 8."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--json", "report.json",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
+                              "--fault", "keep-latency-timer", "--record", "record.txt"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    hints = [line for line in result.stdout.splitlines() if "latency timer" in line]
+    assert hints == ["Converter FTVF8H3N: its latency timer is 8 ms although the program asked the driver for "
+                     "low latency, which makes an update wait about 3 s longer than at 1 ms; to lower it, root "
+                     "writes 1 into /sys/bus/usb-serial/devices/ttyUSB0/latency_timer."], result.stdout
+    assert json.loads((data / "report.json").read_text())["units"][0]["latencyTimerMs"] == 8
+    assert (data / "record.txt").read_text().splitlines()[-1].startswith("converter: FT232R, latency timer 8 ms; ")
+
+
+def test_check_reads_the_latency_timer_as_an_update_does(data):
+    """A check goes through the same converter: after it, the kept 8 ms timer is said once
+    and carried by the report, beside the verdict (a blank unit differs: 24)."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--check", "--json", "report.json",
+                     testbed=["--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
+                              "--fault", "keep-latency-timer"])
+    assert result.returncode == 24, result.stdout + result.stderr
+    hints = [line for line in result.stdout.splitlines() if "latency timer" in line]
+    assert len(hints) == 1 and hints[0].startswith("Converter FTVF8H3N: its latency timer is 8 ms"), result.stdout
+    unit = json.loads((data / "report.json").read_text())["units"][0]
+    assert unit["latencyTimerMs"] == 8 and unit["check"]["verdict"] == "differs", unit
 
 def test_german_messages(data):
     result = run_cli(data, "-y", testbed=[], env={"LANG": "de_DE.UTF-8"})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli in a hostile environment: started with standard streams closed, writing into
 a pipe whose reader goes away, sent SIGHUP, SIGINT and SIGTERM in the middle of the write pass
 (as an unprivileged user, for whom a port left in exclusive mode stays locked), and given a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """varnoflex-cli on a service bench: several units behind their own emulated converters
 (vf-testbed --unit), --serial, --all with its summary, exit status and JSON report, --trace
 against what the simulated unit recorded, Ctrl-C and SIGTERM during --all, a caller that
@@ -433,6 +434,20 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
     assert (first["serial"], first["port"], first["lastError"]) == ("FTVF2Q7K", "/dev/ttyUSB0", "Device or resource busy")
     assert first["result"] == {"code": 8, "name": "NO_DEVICE_DETECTED"}
     assert second["lastError"] is None
+
+
+def test_each_unit_reports_its_own_converters_latency_timer(data):
+    """Each child reads its converter's latency timer after its update and sends it as an
+    event: the report carries it per unit, also for a unit whose firmware was refused."""
+    testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--ft232r",
+               "--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
+               "--fault", "keep-latency-timer"]
+    result = run_cli(data, testbed, "--all", "--json", "report.json")
+    assert result.returncode == 3, result.stdout + result.stderr
+    assert [row[4] for row in summary_rows(result.stdout)] == ["failed: 3 ERROR_READ_FILE", "finished"]
+    first, second = json.loads((data / "report.json").read_text())["units"]
+    assert (first["serial"], first["latencyTimerMs"]) == ("FTVF2Q7K", 1)
+    assert (second["serial"], second["latencyTimerMs"]) == ("FTVF8H3N", 8)
 
 
 def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):

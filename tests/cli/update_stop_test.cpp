@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What Ctrl-C, SIGTERM and SIGHUP do to a running update: the decision between warning and
 // stopping (with times given, not waited for), and the signal handlers themselves, which
 // count while an update is guarded and end the program otherwise.
@@ -45,6 +46,22 @@ TEST(UpdateStop, InterruptAfterTheWindowWarnsAgain) {
     // The window now runs from the second warning.
     EXPECT_EQ(stop.decide(counts(3), late + milliseconds(4900)), Action::Stop);
     EXPECT_EQ(stop.exitStatus(), kExitInterrupted);
+}
+
+// A check writes nothing: the first Ctrl-C stops it. Once --skip-current's update begins, the
+// unit's memory is at stake again and the first one only warns.
+TEST(UpdateStop, WithNothingAtStakeTheFirstInterruptStops) {
+    UpdateStop check;
+    check.setMemoryAtStake(false);
+    EXPECT_EQ(check.decide(counts(1), t0), Action::Stop);
+    EXPECT_EQ(check.exitStatus(), kExitInterrupted);
+
+    UpdateStop skipCurrent;
+    skipCurrent.setMemoryAtStake(false);
+    EXPECT_EQ(skipCurrent.decide(counts(0), t0), Action::None);
+    skipCurrent.setMemoryAtStake(true);
+    EXPECT_EQ(skipCurrent.decide(counts(1), t0), Action::Warn);
+    EXPECT_FALSE(skipCurrent.stopped());
 }
 
 TEST(UpdateStop, TwoInterruptsBetweenLooksStopAtOnce) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole-file loader and the storage encoding.
 #include "files/data_file.h"
 #include "temp_dir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data file paths formed from the working directory.
 #include "files/data_paths.h"
 

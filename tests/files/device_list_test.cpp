@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device list file: records, field limits, terminators and the lookup by serial.
 #include "files/device_list.h"
 #include "temp_dir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data files on POSIX systems: only regular files are read, the check is made on the
 // open file and never waits, and the device list's Windows-1252 file names are found under
 // their UTF-8 names.

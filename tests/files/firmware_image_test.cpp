@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading Intel HEX firmware text into the firmware image, and the whole-file check that
 // refuses a damaged, cut-short or foreign file before any of it reaches a unit.
 #include "files/firmware_image.h"

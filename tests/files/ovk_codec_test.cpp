@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ovk-codec tool, run as a program on real files.
 #include "files/data_file.h"
 #include "temp_dir.h"

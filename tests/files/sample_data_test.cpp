@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sample data set delivered in sample/: every file loads, the first entry names the
 // converter the simulated testbed presents, and the firmware fills the image as intended.
 #include "files/data_file.h"

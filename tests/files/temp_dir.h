@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A temporary directory for one test, removed with everything in it when the test ends,
 // and helpers to put plain or storage-encoded files into it.
 #pragma once

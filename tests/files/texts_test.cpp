@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts for display and the Windows-1252 conversion.
 #include "files/texts.h"
 #include "temp_dir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the device list parser on arbitrary decoded text. Besides the sanitizers'
 // checks it asserts the format's limits on every entry it accepts.
 #include "files/device_list.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: what the --all parent reads from a child's event pipe. Arbitrary bytes are
 // split into lines as they would come (in two pieces), every line is taken into the unit's
 // state, and the unit's report object is written. Besides the sanitizers' checks it asserts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the firmware HEX reader and the whole-file check on arbitrary decoded text.
 // Besides the sanitizers' checks it asserts that the reader only moves forward and stays
 // inside the text, that every problem names a place inside the text, and that a file the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every command over a pseudo-terminal against a scripted device: the bytes it sends, and
 // how it takes the device's good and bad answers.
 #include <gtest/gtest.h>

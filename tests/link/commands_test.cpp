@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding of the information and extra replies into the protocol state, without a port.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame checksum and the exact bytes of every frame the host sends, with the start-up
 // address range and with a device reporting end address 00 40 00.
 #include <gtest/gtest.h>

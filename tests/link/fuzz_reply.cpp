@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the handling of what the device sends: the decoding of information
 // and extra replies of any length and content, readReplyFrame on arbitrary bytes arriving
 // over a pseudo-terminal, and the refusal of data block indexes outside the image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scripted far end of the link tests (see pty_peer.h).
 #include "pty_peer.h"
 

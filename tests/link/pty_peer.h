@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted far end for link tests: a pseudo-terminal pair whose slave path the code under
 // test opens with portOpen, while a thread on the master plays the device from a script of
 // exchanges (read so many bytes, then answer) and records every byte it received.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How many system calls a read costs while its reply trickles in: the port is read with
 // the linker's --wrap around read(), ppoll() and poll(), so every call the serial layer makes
 // on the test's thread is counted. A reply that comes byte by byte at the line's pace must

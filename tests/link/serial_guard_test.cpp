@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port's guards against traffic that is not the protocol's: it never takes the number of
 // a closed standard stream, and once transfers are stopped not one more byte crosses the
 // line. Each case runs in a child process (a death test), as it closes the standard streams

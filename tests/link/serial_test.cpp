@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port over a real pseudo-terminal: what the line looks like from the other side,
 // exclusive use, reads under the time limit, hang-ups, and the closed port.
 #include <gtest/gtest.h>
@@ -333,6 +334,26 @@ TEST_F(SerialPort, Acknowledgements) {
     EXPECT_FALSE(readBlockAck());
     peer.send({0x02, 0x01, 0x06, 0x06, 0xF2, 0x03});
     EXPECT_FALSE(readBlockAck());
+}
+
+// The check tells a unit that says a block differs from one that said nothing usable: only
+// a whole, well-formed block reply is a refusal.
+TEST_F(SerialPort, BlockAnswers) {
+    open();
+    peer.send({0x02, 0x02, 0x06, 0x06, 0x00, 0x00});
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::Acknowledged);
+    peer.send({0x02, 0x02, 0x06, 0x15, 0xE3, 0x03});
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::Refused);
+    peer.send({0x02, 0x02, 0x15, 0x15, 0xD4, 0x03});
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::Refused);
+    peer.send({0x02, 0x02, 0x06, 0x15, 0xE4, 0x03});   // checksum off
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::NoAnswer);
+    peer.send({0x02, 0x02, 0x06, 0x15, 0xE3, 0x17});   // end byte not 03
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::NoAnswer);
+    peer.send({0x02, 0x01, 0x15, 0xEA, 0x03, 0x00});   // a one-byte reply
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::NoAnswer);
+    peer.send({0x02, 0x02, 0x06, 0x15, 0xE3});         // one byte short: the read times out
+    EXPECT_EQ(readBlockAnswer(), BlockAnswer::NoAnswer);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link's operations through a whole identification, write pass and verify pass against
 // the simulated flash unit on a pseudo-terminal; afterwards the unit's memory must equal
 // the firmware image byte for byte and the unit must have seen no protocol violation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port observer over a real pseudo-terminal, the text of the port trace, and the
 // exchange counter's reading of the traffic.
 #include "link/commands.h"
@@ -232,12 +233,14 @@ TEST(ExchangeCounter, CountsAcknowledgedBlocksOfEachPassAndTheBytes)
     EXPECT_EQ(counter.lastOpenedPort(), "/dev/ttyUSB2");
     EXPECT_EQ(next.events.size(), 18u);   // every one of the 18 events above was passed on
 
-    // A new identification opens the port again: the next blocks are written ones.
+    // A new identification opens the port again (a check and then the update): the blocks
+    // count from there, and the next ones are written ones; the bytes go on adding up.
     counter.portOpened("/dev/ttyUSB2");
     counter.bytesWritten(dataBlockFrame(0x5A, false), true);
     counter.bytesRead(kBlockAck, kBlockAck.size(), "");
-    EXPECT_EQ(counter.blocksWritten(), 4);
-    EXPECT_EQ(counter.blocksVerified(), 1);
+    EXPECT_EQ(counter.blocksWritten(), 1);
+    EXPECT_EQ(counter.blocksVerified(), 0);
+    EXPECT_EQ(counter.bytesSent(), sent + 260);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // script-host: a minimal, correct host of the boot-loader protocol for the testbed's tests.
 // It runs under vf-testbed's preload, opens the converter's node with libc calls, identifies
 // the unit and runs one full update of a fixed pattern.

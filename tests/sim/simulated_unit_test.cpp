@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // Tests of the simulated flash unit, driven by a scripted host over a real pty: a correct
 // update, the flash behaviour of its memory, the faults, and the violations it must catch.
 #include "sim/simulated_unit.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -182,6 +184,30 @@ protected:
             if (read(6) != kBlockAck) return false;
         }
         return true;
+    }
+
+    // A check as the host does it after the identification: the checksum, and when it equals
+    // the image's the verify pass. Returns the block the unit refused, -1 when it acknowledged
+    // every one, -2 when the checksum differed, -3 when an answer was missing.
+    int check(const std::vector<std::uint8_t>& image, std::uint32_t end) {
+        const int blocks = static_cast<int>((end + 1) >> 8);
+        unsigned sum = 0;
+        for (int i = 0; i < blocks * 256; ++i) sum += image[static_cast<std::size_t>(i)];
+        const std::uint16_t expected = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+        send(rangeFrame(CHECKSUM, end));
+        if (read(5) != kAck) return -3;
+        const std::vector<std::uint8_t> value = read(6);
+        if (value.size() != 6) return -3;
+        if (value[2] != (expected >> 8) || value[3] != (expected & 0xFF)) return -2;
+        send(rangeFrame(VERIFY, end));
+        if (read(5) != kAck) return -3;
+        for (int b = 0; b < blocks; ++b) {
+            send(blockFrame(image, b, b == blocks - 1));
+            const std::vector<std::uint8_t> answer = read(6);
+            if (answer == kBlockNak) return b;
+            if (answer != kBlockAck) return -3;
+        }
+        return -1;
     }
 
     // Lets the unit take the last frames before the test looks at what it saw.
@@ -443,6 +469,126 @@ std::string freshRecordPath(const char* name) {
     return path.string();
 }
 
+// A check session: the checksum over the memory and a verify pass compared with it, outside
+// an update. It counts as a check, not an update, and changes nothing.
+TEST_F(SimulatedUnitTest, CheckSessionComparesWithTheMemoryAndChangesNothing) {
+    start(smallUnit());
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    ASSERT_TRUE(update(image, kSmallEnd));
+    identify();
+    EXPECT_EQ(check(image, kSmallEnd), -1);
+    // One byte changed in block 5 and one in block 9, the sum as it was: the checksum cannot
+    // tell, the verify pass stops at block 5.
+    std::vector<std::uint8_t> colliding = image;
+    colliding[5 * 256 + 17] = static_cast<std::uint8_t>(colliding[5 * 256 + 17] + 1);
+    colliding[9 * 256 + 3] = static_cast<std::uint8_t>(colliding[9 * 256 + 3] - 1);
+    identify();
+    EXPECT_EQ(check(colliding, kSmallEnd), 5);
+    identify();
+    std::vector<std::uint8_t> other = image;
+    other[100] ^= 0x01;
+    EXPECT_EQ(check(other, kSmallEnd), -2);
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_EQ(unit_->completedUpdates(), 1);
+    EXPECT_EQ(unit_->completedChecks(), 1);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+    int sessions = 0;
+    for (const SimEvent& event : unit_->events()) sessions += event.text.rfind("check session", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(sessions, 3);
+}
+
+// Once a connection has asked for the checksum outside an update, the memory must stay as
+// it is: an erase, program mode or a write block is a violation (and is still carried out,
+// as a real unit would). A checksum asked for after an erase is no check.
+TEST_F(SimulatedUnitTest, EraseProgramModeAndWriteBlocksInACheckSessionAreViolations) {
+    SimOptions options = smallUnit();
+    options.oldFirmware = true;
+    start(options);
+    const auto image = firmware(kSmallEnd + 1);
+    identify();
+    // The older firmware and this image happen to share their 16-bit sum: the checksum
+    // cannot tell them apart, the first block can.
+    EXPECT_EQ(check(image, kSmallEnd), 0);
+    send(rangeFrame(BLANK, kSmallEnd));
+    EXPECT_EQ(read(5), kNotBlank);
+    send(rangeFrame(BLANK, kSmallEnd));
+    EXPECT_EQ(read(5), kNotBlank);
+    send(rangeFrame(ERASE, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    send(rangeFrame(PROGRAM, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    send(blockFrame(image, 0, false));
+    EXPECT_EQ(read(6), kBlockAck);
+    EXPECT_TRUE(sawViolation("CMD_ERASE in a check session"));
+    EXPECT_TRUE(sawViolation("CMD_PROGRAM_MODE in a check session"));
+    EXPECT_TRUE(sawViolation("write block in a check session"));
+
+    identify();
+    send(rangeFrame(BLANK, kSmallEnd));
+    read(5);
+    send(rangeFrame(BLANK, kSmallEnd));
+    read(5);
+    send(rangeFrame(ERASE, kSmallEnd));
+    EXPECT_EQ(read(5), kAck);
+    EXPECT_EQ(check(image, kSmallEnd), -2);
+    settle();
+    EXPECT_TRUE(sawViolation("CMD_READ_CHECKSUM before a complete write pass"));
+    EXPECT_EQ(unit_->completedChecks(), 0);
+}
+
+// The block faults strike in a check's verify pass when nothing was written before: the
+// mute unit answers nothing more, not even a new connection; the pulled cable ends serving.
+class CheckFaultTest : public SimulatedUnitTest {
+protected:
+    // A small unit holding image from the start.
+    SimOptions holdingImage() {
+        image_ = firmware(kSmallEnd + 1);
+        memoryFile_ = freshRecordPath("memory.bin");
+        std::ofstream out(memoryFile_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image_.data()), static_cast<std::streamsize>(image_.size()));
+        SimOptions options = smallUnit();
+        options.memoryInFile = memoryFile_;
+        return options;
+    }
+    void TearDown() override {
+        SimulatedUnitTest::TearDown();
+        if (!memoryFile_.empty()) std::filesystem::remove(memoryFile_);
+    }
+
+    std::vector<std::uint8_t> image_;
+    std::string memoryFile_;
+};
+
+TEST_F(CheckFaultTest, MuteAfterABlockOfTheCheck) {
+    SimOptions options = holdingImage();
+    options.faults.muteAfterBlock = 2;
+    start(options);
+    identify();
+    EXPECT_EQ(check(image_, kSmallEnd), -3);
+    openHost();
+    send({0x00});
+    send({0x00});
+    send(commandFrame(CONNECT));
+    EXPECT_TRUE(read(5, 300).empty());
+    settle();
+    EXPECT_EQ(unit_->memory(), image_);
+    EXPECT_EQ(unit_->completedChecks(), 0);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+TEST_F(CheckFaultTest, HangUpAfterABlockOfTheCheck) {
+    SimOptions options = holdingImage();
+    options.faults.hangUpAfterBlock = 2;
+    start(options);
+    identify();
+    EXPECT_EQ(check(image_, kSmallEnd), -3);
+    server_.join();   // serve returns by itself
+    EXPECT_TRUE(unit_->hungUp());
+    EXPECT_EQ(unit_->memory(), image_);
+}
+
 // A paced unit ends its record with its own lateness against its pacing, in the words the
 // update benchmarks read; the five identification frames are all counted.
 TEST_F(SimulatedUnitTest, PacedUnitRecordsItsOwnLateness) {
@@ -499,6 +645,66 @@ TEST_F(SimulatedUnitTest, PacedUnitTimesEveryFrameAndNeverAnswersEarly) {
         EXPECT_GT(replyBytes, 0) << lines[i];   // every frame of the identification is answered
     }
     EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+}
+
+// Through the modelled FT232R a correct update still succeeds; every reply reaches the host
+// in a USB frame (on a whole millisecond) no earlier than the frame after its last byte had
+// crossed the line; the record says what the converter held back, at most one timer run each;
+// and the host's low-latency request, once the transport reports it, sets the timer to 1 ms.
+TEST_F(SimulatedUnitTest, RepliesThroughTheModelledFt232rComeInUsbFrames) {
+    SimOptions options = smallUnit();
+    options.pace = true;
+    options.ft232r = true;
+    options.latencyTimerMs = 8;
+    options.recordFile = freshRecordPath("ft232r-record.txt");
+    options.timingFile = freshRecordPath("ft232r-timing.txt");
+    start(options);
+    identify();
+    unit_->noteLowLatencyRequest(true);
+    const auto image = firmware(kSmallEnd + 1);
+    EXPECT_TRUE(update(image, kSmallEnd));
+    settle();
+    EXPECT_EQ(unit_->memory(), image);
+    EXPECT_TRUE(unit_->violations().empty()) << unit_->violations().front();
+
+    const std::vector<std::string> timing = recordLines(*options.timingFile);
+    std::filesystem::remove(*options.timingFile);
+    const long long msNs = 1000000;
+    int replies = 0;
+    for (const std::string& line : timing) {
+        long long bytes = 0, start = 0, taken = 0, replyBytes = 0, replyStart = 0, replyLast = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "frame %lld %lld %lld %lld %lld %lld", &bytes, &start, &taken, &replyBytes,
+                              &replyStart, &replyLast),
+                  6)
+            << line;
+        if (replyBytes == 0) continue;
+        ++replies;
+        const long long onWire = replyStart + std::chrono::nanoseconds(simWireTime(static_cast<std::size_t>(replyBytes), 115200)).count();
+        const long long firstFrame = (onWire + msNs - 1) / msNs * msNs;
+        EXPECT_GE(replyLast, firstFrame) << line;
+    }
+    EXPECT_EQ(replies, 5 + 2 + 16 + 1 + 1 + 16);   // identification, blank check and program mode, blocks,
+                                                   // checksum, verify, blocks again
+
+    const std::vector<std::string> record = recordLines(*options.recordFile);
+    std::filesystem::remove(*options.recordFile);
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(record.front().find("converter: FT232R model, latency timer 8 ms"), 0u) << record.front();
+    EXPECT_NE(std::find(record.begin(), record.end(), "converter latency timer 1 ms (low-latency request set by the host)"),
+              record.end());
+    int latencyMs = 0, frames = 0, packets = 0;
+    double heldMs = 0, longestMs = 0;
+    ASSERT_EQ(std::sscanf(record.back().c_str(),
+                          "converter: FT232R, latency timer %d ms; %d answered frames, replies held %lf ms in all after "
+                          "their last byte had crossed the line, at most %lf ms; %d packets",
+                          &latencyMs, &frames, &heldMs, &longestMs, &packets),
+              5)
+        << record.back();
+    EXPECT_EQ(latencyMs, 1);
+    EXPECT_EQ(frames, replies);
+    EXPECT_GE(packets, frames);
+    EXPECT_GT(heldMs, 0.0);
+    EXPECT_LE(longestMs, 8.0);   // never more than one run of the longest timer it had
 }
 
 TEST_F(SimulatedUnitTest, UnpacedUnitRecordsNoPacing) {

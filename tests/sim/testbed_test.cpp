@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the vf-testbed and vf-sim programs from outside: what libudev shows of the
 // converters, a scripted host updating the unit through umockdev's preload, the pulled cable,
 // the exit statuses, and vf-sim serving on a pty.
@@ -106,6 +107,21 @@ TEST_F(TestbedTest, PulledCableHangsUpTheLineAndRemovesTheConverter) {
     EXPECT_NE(r.output.find("tty remove events 1"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("reopen failed"), std::string::npos) << r.output;
 
+}
+
+// The modelled FT232R behind the emulated converter: the update goes through it, and a host
+// that does not ask for low latency gets the converter's own timer.
+TEST_F(TestbedTest, ModelledFt232rKeepsTheConvertersTimerWithoutALowLatencyRequest) {
+    const fs::path record = dir_ / "record.txt";
+    const RunResult r = run(std::string(VF_TESTBED) + " --end-address 0FFF --ft232r --latency-timer 4 --record " +
+                            record.string() + " -- " + SCRIPT_HOST + " update");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("update ok"), std::string::npos) << r.output;
+    const std::string seen = readFile(record);
+    EXPECT_NE(seen.find("\nconverter: FT232R, latency timer 4 ms; "), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("low-latency request"), std::string::npos) << seen;
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --latency-timer 4 -- true").status, 70);   // without --ft232r
+    EXPECT_EQ(run(std::string(VF_TESTBED) + " --ft232r --latency-timer 0 -- true").status, 70);
 }
 
 // Every converter has a unit; a --unit has its own options, the first --converter's unit the

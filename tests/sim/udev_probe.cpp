@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // udev-probe: lists the USB-serial converters that libudev shows (subsystem tty with a
 // usb_device parent), one line each: devnode, vendor, product, serial, and whether the node
 // opens and answers the modem-line ioctls. Run under vf-testbed by the testbed's tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole updates of the unmodified update control against the simulated unit, behind FTDI
 // converters that vf-testbed presents through udev. Each case runs alone under vf-testbed
 // (run_e2e.sh picks it with --gtest_filter and gives the testbed the converters and faults
@@ -28,6 +29,7 @@
 #include "link/discovery.h"
 #include "link/serial.h"
 #include "recording_display.h"
+#include "update/check.h"
 #include "update/result_codes.h"
 #include "update/shared_state.h"
 #include "update/update.h"
@@ -736,6 +738,128 @@ TEST_F(E2e, FirmwareWithALinearAddressOfZero)
 {
     storeText(kSmallFirmware, ":020000040000FA\r\n" + storedText(kSmallFirmware));
     expectSuccess(runOneUpdate(), 128);
+}
+
+// ---- the check: does the unit hold its entry's firmware? ----
+
+struct CheckRun {
+    std::optional<CheckResult> result;
+    UpdateRun seen;
+};
+
+CheckRun runOneCheck()
+{
+    RecordingDisplay display;
+    InstalledDisplay installed(display);
+    CheckRun run;
+    run.result = runCheck();
+    run.seen = UpdateRun{display.events(), display.results()};
+    return run;
+}
+
+// What every check that compared shows: the bar over the unit's blocks from 0, the start
+// and the end of the comparison told once each, the end carrying the returned result, no
+// result code stored, and the port closed.
+void expectCompared(const CheckRun& run, int blockCount)
+{
+    ASSERT_TRUE(run.result.has_value());
+    EXPECT_TRUE(run.seen.results.empty());
+    ASSERT_EQ(run.seen.of(Kind::CheckStarted).size(), 1u);
+    const auto ended = run.seen.of(Kind::CheckEnded);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].check.verdict, run.result->verdict);
+    EXPECT_EQ(ended[0].check.blocksVerified, run.result->blocksVerified);
+    EXPECT_EQ(run.result->blockCount, blockCount);
+    EXPECT_EQ(run.result->firmwareFile, "VX36C_V107.hex");
+    EXPECT_EQ(run.result->firmwareVersion, "1.07");
+    const auto maxima = run.seen.of(Kind::Maximum);
+    ASSERT_EQ(maxima.size(), 1u);
+    EXPECT_EQ(maxima[0].number, blockCount);
+    std::vector<double> expected{0.0};
+    for (int block = 1; block <= run.result->blocksVerified; ++block) expected.push_back(block);
+    expected.push_back(0.0);
+    std::vector<double> values;
+    for (const DisplayEvent& value : run.seen.of(Kind::Value)) values.push_back(value.number);
+    EXPECT_EQ(values, expected);
+    EXPECT_FALSE(portIsOpen());
+}
+
+// The unit the update has just written holds its firmware: equal checksums (the unit's
+// over its whole range, the image's over its blocks) and every block acknowledged, again
+// and again. run_e2e.sh compares the memory with the image afterwards.
+TEST_F(E2e, CheckOfAnUpdatedUnit)
+{
+    expectSuccess(runOneUpdate(), 128);
+    for (int round = 0; round < 2; ++round) {
+        const CheckRun run = runOneCheck();
+        expectCompared(run, 128);
+        EXPECT_EQ(run.result->verdict, CheckVerdict::Holds);
+        EXPECT_EQ(run.result->failure, CheckFailure::None);
+        EXPECT_EQ(run.result->deviceChecksum, run.result->imageChecksum);
+        EXPECT_EQ(run.result->imageChecksum, imageCheckValue(128));
+        EXPECT_EQ(run.result->blocksVerified, 128);
+        EXPECT_EQ(run.result->refusedBlock, -1);
+    }
+}
+
+// Older firmware: the checksums differ and the check ends there, without the verify pass
+// (run_e2e.sh: memory unchanged, no blank check, erase, program mode or write block).
+TEST_F(E2e, CheckOfOlderFirmware)
+{
+    const CheckRun run = runOneCheck();
+    expectCompared(run, 128);
+    EXPECT_EQ(run.result->verdict, CheckVerdict::Differs);
+    ASSERT_TRUE(run.result->deviceChecksum.has_value());
+    EXPECT_NE(*run.result->deviceChecksum, run.result->imageChecksum);
+    EXPECT_EQ(run.result->blocksVerified, 0);
+    expectDeviceLines(run.seen, kSecondLine, kSecondVersion);
+}
+
+// No unit answers: the identification's code is stored, as by the update, and nothing is
+// compared.
+TEST_F(E2e, CheckWithoutAnAnsweringUnit)
+{
+    const CheckRun run = runOneCheck();
+    EXPECT_FALSE(run.result.has_value());
+    EXPECT_EQ(run.seen.results, std::vector<int>{NO_DEVICE_DETECTED});
+    EXPECT_TRUE(run.seen.of(Kind::CheckStarted).empty());
+    EXPECT_TRUE(run.seen.of(Kind::CheckEnded).empty());
+    EXPECT_FALSE(portIsOpen());
+}
+
+// The update where it is needed, through the worker as a front end asks for it: the unit
+// with older firmware differs and is updated; the second time it holds the firmware and
+// no code is stored, which every update stores.
+TEST_F(E2e, UpdateUnlessCurrentThroughTheWorker)
+{
+    RecordingDisplay display;
+    InstalledDisplay installed(display);
+    setStartAction(StartAction::UpdateUnlessCurrent);
+    safetyAccepted.store(1);
+    ASSERT_TRUE(startWorker());
+    ASSERT_TRUE(display.waitFor([](const RecordingDisplay& d) { return !d.eventsOf(Kind::Lines).empty(); }));
+    for (int round = 1; round <= 2; ++round) {
+        startRequested.store(1);
+        ASSERT_TRUE(display.waitFor([round](const RecordingDisplay& d) { return d.count(Kind::Buttons, 1) == round; },
+                                    std::chrono::seconds(60)));
+    }
+    stopWorker();
+    setStartAction(StartAction::Update);
+
+    const auto ended = display.eventsOf(Kind::CheckEnded);
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_EQ(ended[0].check.verdict, CheckVerdict::Differs);
+    EXPECT_EQ(ended[1].check.verdict, CheckVerdict::Holds);
+    EXPECT_EQ(ended[1].check.blocksVerified, 128);
+    EXPECT_EQ(display.results(), (std::vector<int>{OK_DOWNLOADED, OK_UPDATE_FINISHED}));
+    // The update came between the two checks.
+    const auto events = display.events();
+    const auto firstEnd = std::find_if(events.begin(), events.end(), [](const DisplayEvent& e) { return e.kind == Kind::CheckEnded; });
+    const auto finished = std::find_if(events.begin(), events.end(), [](const DisplayEvent& e) {
+        return e.kind == Kind::Result && e.number == static_cast<double>(OK_UPDATE_FINISHED);
+    });
+    EXPECT_LT(firstEnd, finished);
+    EXPECT_EQ(busy.load(), 0);
 }
 
 // ---- second step: the unit's memory against the firmware image ----

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device lines, the message table with its two languages, the choice of picture, and
 // the check value of the write pass.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An update display that records every change the update control makes, with the values of
 // busy and startRequested at the moment of the call, and a temporary directory for data files.
 #pragma once
@@ -18,7 +19,7 @@
 #include "update/shared_state.h"
 
 struct DisplayEvent {
-    enum class Kind { Lines, Maximum, Value, Buttons, Result, FirmwareRefused };
+    enum class Kind { Lines, Maximum, Value, Buttons, Result, FirmwareRefused, CheckStarted, CheckEnded };
     Kind kind;
     double number = 0.0;   // maximum, value, buttons active (0/1), or the result code
     std::string deviceLine;
@@ -27,6 +28,7 @@ struct DisplayEvent {
     std::uint8_t startRequestedAtCall = 0;
     std::string firmwareFile;   // FirmwareRefused only
     FirmwareProblem problem;
+    CheckResult check;          // CheckEnded only
 };
 
 class RecordingDisplay final : public UpdateDisplay {
@@ -50,6 +52,14 @@ public:
         DisplayEvent event = make(DisplayEvent::Kind::FirmwareRefused, 0.0);
         event.firmwareFile = firmwareFile;
         event.problem = problem;
+        record(event);
+    }
+
+    void checkStarted() override { record(make(DisplayEvent::Kind::CheckStarted, 0.0)); }
+    void checkEnded(const CheckResult& result) override
+    {
+        DisplayEvent event = make(DisplayEvent::Kind::CheckEnded, 0.0);
+        event.check = result;
         record(event);
     }
 
@@ -103,7 +113,7 @@ public:
 private:
     static DisplayEvent make(DisplayEvent::Kind kind, double number)
     {
-        DisplayEvent event{kind, number, {}, {}, busy.load(), startRequested.load(), {}, {}};
+        DisplayEvent event{kind, number, {}, {}, busy.load(), startRequested.load(), {}, {}, {}};
         return event;
     }
     void record(const DisplayEvent& event)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one end-to-end case of update_e2e_test under vf-testbed in a fresh copy of the sample
 # data, then checks what the unit holds, by SERIAL:
 #   a converter serial  the unit's memory equals the firmware image of that serial's device
@@ -6,6 +7,8 @@
 #   untouched           the unit's memory is what it was before, byte for byte, and the unit
 #                       received nothing after its identification (no range command, no block)
 #   unused              as untouched, and the unit received nothing at all
+#   checked             the unit's memory is what it was before, byte for byte, and the unit
+#                       received no blank check, erase, program mode or write block (a check)
 #   -                   nothing
 #   run_e2e.sh VF_TESTBED E2E_TEST SAMPLE_DIR CASE SERIAL [testbed options...]
 set -u
@@ -24,7 +27,7 @@ passed_one() {
 
 untouched=0
 case "$serial" in
-    untouched|unused) untouched=1 ;;
+    untouched|unused|checked) untouched=1 ;;
 esac
 if [ $untouched -eq 1 ]; then
     # The unit's memory as these options make it, with no program talking to it.
@@ -47,6 +50,7 @@ if [ $untouched -eq 1 ]; then
     # Range commands (blank check, erase, program mode, checksum, verify) are 01 07 frames.
     pattern='^(frame 01 07 |block )'
     [ "$serial" = "unused" ] && pattern='^(frame |block |wake byte)'
+    [ "$serial" = "checked" ] && pattern='^(frame 01 07 (32|20|40) |block write )'
     if grep -E "$pattern" "$work/record.txt"; then
         echo "run_e2e: the unit received the frames above ($case)" >&2
         exit 1

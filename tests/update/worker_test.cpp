@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker loop without a device: the order of its visible changes and flag writes, the
 // refusal of a second Start while busy, and the first display of the device list.
 #include <gtest/gtest.h>

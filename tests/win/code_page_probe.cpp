@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints, as one JSON object, the ANSI code page in effect for a Windows program started
 // the way the tests start ours, and its working directory as _getcwd gives it (bytes in
 // hex), so that a test of folder names can tell that it runs under the code page it means

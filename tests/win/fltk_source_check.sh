@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows configure without an FLTK source: it goes on without the window and says in one
 # line what to provide; under CI (CI=true) it fails instead; a folder that is no FLTK source,
 # or an FLTK older than 1.4, is refused. Each case configures a fresh MinGW build folder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints what the registry walk finds in the current Wine prefix, for wine-tests.sh to
 // compare with a case's expected output:
 //   vf-registry-probe SERIAL...          device list of these serials; findFtdiPorts and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte formatting that the link tests share, for the Windows build of the portable
 // tests (the POSIX build takes it from the pty peer, which Windows cannot build).
 #include <cstdint>

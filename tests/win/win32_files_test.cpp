@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data files on Windows, run under Wine (or on Windows): a file in a folder whose name
 // holds a character outside ASCII is read by the path's bytes in the ANSI code page, as
 // _getcwd gives them; devices and pipes are no data files; and the Linux build's reading of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows serial port and registry reading, run under Wine (or on Windows): opening
 // failures and the closed port, the short-write decision and the fallback pause, and
 // readPortName over keys the test writes under HKEY_CURRENT_USER. The FTDIBUS walk itself

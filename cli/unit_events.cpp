@@ -2,6 +2,8 @@
 // The unit's events taken into its state, and the state given as the report's unit object.
 #include "cli/unit_events.h"
 
+#include "cli/json_syntax.h"
+
 #include "cli/check_report.h"
 
 #include "files/texts.h"
@@ -90,33 +92,6 @@ Json textOrNull(const std::string& text)
     return text.empty() ? Json() : Json(text);
 }
 
-// False when line cannot be one JSON object: a string left open, or brackets that close
-// before its end or more often than they open. Characters within strings, escaped quotes
-// among them, are passed over as the parser would.
-bool mayBeOneObject(std::string_view line)
-{
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;   // the escaped character cannot end the string
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if (c == '}' || c == ']') {
-            --depth;
-            if (depth < 0 || (depth == 0 && i + 1 != line.size())) return false;
-        }
-    }
-    return depth == 0 && !inString;
-}
-
 }  // namespace
 
 const char* memoryStateName(MemoryState state)
@@ -134,7 +109,7 @@ bool UnitState::takeLine(std::string_view line)
     // An event is one object on its line, as the writer puts it: anything else is turned away
     // before the parser (which words a message for every error it meets) is asked.
     if (line.size() > kMaxEventLineBytes || line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
-    if (!mayBeOneObject(line)) return false;
+    if (!isOneJsonObject(line)) return false;
     const EventJson event = EventJson::parse(line, nullptr, /*allow_exceptions=*/false);
     return take(event);
 }

@@ -75,6 +75,8 @@ struct ReportEntry {
     std::string target;
     std::string version;
     std::string firmwareFile;
+
+    bool operator==(const ReportEntry&) const = default;
 };
 
 // Why the firmware file was refused before anything was sent (result 3), as the report
@@ -87,6 +89,8 @@ struct FirmwareRefusal {
     std::optional<std::int64_t> line;
     std::optional<std::int64_t> address;
     std::string text;
+
+    bool operator==(const FirmwareRefusal&) const = default;
 };
 
 // What the unit's memory holds after the run, as far as the frames sent to it tell.
@@ -154,6 +158,9 @@ public:
     bool checkIsOutcome() const;
     // --skip-current found the unit current and left it alone.
     bool leftAlone() const;
+
+    // Member by member: a state that took no event equals UnitState{}.
+    bool operator==(const UnitState&) const = default;
 
 private:
     template <typename Object> bool takeEvent(const Object& event);

@@ -52,16 +52,18 @@ constexpr int kMaxBlocks = 1 << 16;   // far above any unit's 512
 
 // The member name of object when it is an integer within [low, high]; nothing otherwise
 // (also when it is null or missing).
-std::optional<int> intMember(const Json& object, const char* name, int low, int high)
+template <typename Object>
+std::optional<int> intMember(const Object& object, const char* name, int low, int high)
 {
     const auto found = object.find(name);
     if (found == object.end() || !found->is_number_integer()) return std::nullopt;
-    const auto value = found->get<std::int64_t>();
+    const auto value = found->template get<std::int64_t>();
     if (value < low || value > high) return std::nullopt;
     return static_cast<int>(value);
 }
 
-bool isNull(const Json& object, const char* name)
+template <typename Object>
+bool isNull(const Object& object, const char* name)
 {
     const auto found = object.find(name);
     return found != object.end() && found->is_null();
@@ -141,13 +143,16 @@ Json checkReport(const std::optional<CheckResult>& result)
     return check;
 }
 
-std::optional<CheckResult> checkResultFrom(const Json& members)
+namespace {
+
+template <typename Object>
+std::optional<CheckResult> checkResultFromMembers(const Object& members)
 {
     if (!members.is_object()) return std::nullopt;
     CheckResult result;
     const auto verdict = members.find("verdict");
     if (verdict == members.end() || !verdict->is_string()) return std::nullopt;
-    const std::string& verdictName = verdict->get_ref<const std::string&>();
+    const std::string& verdictName = verdict->template get_ref<const std::string&>();
     bool known = false;
     for (CheckVerdict each : {CheckVerdict::Holds, CheckVerdict::Differs, CheckVerdict::Failed}) {
         if (verdictName == checkVerdictName(each)) {
@@ -160,7 +165,7 @@ std::optional<CheckResult> checkResultFrom(const Json& members)
     if (failure != members.end() && failure->is_string()) {
         for (CheckFailure each : {CheckFailure::ChecksumUnanswered, CheckFailure::VerifyNotAcknowledged,
                                   CheckFailure::BlockUnanswered}) {
-            if (failure->get_ref<const std::string&>() == failureName(each)) result.failure = each;
+            if (failure->template get_ref<const std::string&>() == failureName(each)) result.failure = each;
         }
     }
     const auto blocks = intMember(members, "blocks", 0, kMaxBlocks);
@@ -180,4 +185,16 @@ std::optional<CheckResult> checkResultFrom(const Json& members)
     // A difference needs the unit's word: its checksum, or a block it refused.
     if (result.verdict == CheckVerdict::Differs && !result.deviceChecksum) return std::nullopt;
     return result;
+}
+
+}  // namespace
+
+std::optional<CheckResult> checkResultFrom(const Json& members)
+{
+    return checkResultFromMembers(members);
+}
+
+std::optional<CheckResult> checkResultFrom(const EventJson& members)
+{
+    return checkResultFromMembers(members);
 }

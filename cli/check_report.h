@@ -32,3 +32,4 @@ Json checkReport(const std::optional<CheckResult>& result);
 // brought them); nothing when they are not a check's (a member missing, of the wrong kind,
 // or out of range). The firmware version and file are left empty.
 std::optional<CheckResult> checkResultFrom(const Json& members);
+std::optional<CheckResult> checkResultFrom(const EventJson& members);

@@ -45,25 +45,14 @@ void EventChannel::send(const std::string& line)
     }
 }
 
-std::vector<std::string> LineReader::take(std::string_view bytes)
+bool LineReader::keep(std::string_view piece)
 {
-    std::vector<std::string> lines;
-    while (!bytes.empty()) {
-        const auto end = bytes.find('\n');
-        const std::string_view piece = bytes.substr(0, end);
-        if (!dropping_) {
-            if (partial_.size() + piece.size() > maxLineBytes_) {
-                dropping_ = true;
-                partial_.clear();
-            } else {
-                partial_.append(piece);
-            }
-        }
-        if (end == std::string_view::npos) break;
-        if (!dropping_) lines.push_back(std::move(partial_));
+    if (dropping_) return false;
+    if (partial_.size() + piece.size() > maxLineBytes_) {
+        dropping_ = true;
         partial_.clear();
-        dropping_ = false;
-        bytes.remove_prefix(end + 1);
+        return false;
     }
-    return lines;
+    partial_.append(piece);
+    return true;
 }

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class EventChannel {
 public:
@@ -38,9 +37,31 @@ private:
 class LineReader {
 public:
     explicit LineReader(std::size_t maxLineBytes) : maxLineBytes_(maxLineBytes) {}
-    std::vector<std::string> take(std::string_view bytes);
+
+    // Calls onLine(std::string_view) for each line that bytes complete, in order. A line that
+    // came whole within bytes is given where it lies, without a copy; the view is valid during
+    // the call only.
+    template <typename OnLine>
+    void take(std::string_view bytes, OnLine&& onLine)
+    {
+        for (auto end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n')) {
+            const std::string_view piece = bytes.substr(0, end);
+            if (!dropping_ && partial_.empty()) {
+                if (piece.size() <= maxLineBytes_) onLine(piece);
+            } else if (keep(piece)) {
+                onLine(std::string_view(partial_));
+            }
+            partial_.clear();
+            dropping_ = false;
+            bytes.remove_prefix(end + 1);
+        }
+        keep(bytes);
+    }
 
 private:
+    // Adds the start of a line to the part kept; false when the line is (now) too long.
+    bool keep(std::string_view piece);
+
     std::size_t maxLineBytes_;
     std::string partial_;
     bool dropping_ = false;   // within a line that is too long, up to its end

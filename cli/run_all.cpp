@@ -308,7 +308,7 @@ void takeEvents(std::vector<Unit>& units)
     for (Unit& unit : units) {
         if (unit.kind != UnitKind::Update) continue;
         if (!unit.child.pending.empty()) {
-            for (const std::string& line : unit.lines.take(unit.child.pending)) unit.state.takeLine(line);
+            unit.lines.take(unit.child.pending, [&unit](std::string_view line) { unit.state.takeLine(line); });
             unit.child.pending.clear();
         }
         if (unit.child.ended() && !unit.times && unit.clock) unit.times = unit.clock->times();

@@ -2,6 +2,8 @@
 // The unit's events taken into its state, and the state given as the report's unit object.
 #include "cli/unit_events.h"
 
+#include "cli/json_syntax.h"
+
 #include "cli/check_report.h"
 
 #include "files/texts.h"
@@ -40,25 +42,27 @@ std::string safeText(std::string_view text)
 }
 
 // The member name of object when it is a string: its safe text; nothing otherwise.
-std::optional<std::string> textMember(const Json& object, const char* name)
+template <typename Object>
+std::optional<std::string> textMember(const Object& object, const char* name)
 {
     const auto found = object.find(name);
     if (found == object.end() || !found->is_string()) return std::nullopt;
-    return safeText(found->get_ref<const std::string&>());
+    return safeText(found->template get_ref<const std::string&>());
 }
 
 // The member name of object when it is an integer within [low, high].
-std::optional<std::int64_t> integerMember(const Json& object, const char* name, std::int64_t low, std::int64_t high)
+template <typename Object>
+std::optional<std::int64_t> integerMember(const Object& object, const char* name, std::int64_t low, std::int64_t high)
 {
     const auto found = object.find(name);
     if (found == object.end()) return std::nullopt;
     std::int64_t value = 0;
     if (found->is_number_unsigned()) {
-        const auto unsignedValue = found->get<std::uint64_t>();
+        const auto unsignedValue = found->template get<std::uint64_t>();
         if (unsignedValue > static_cast<std::uint64_t>(high)) return std::nullopt;
         value = static_cast<std::int64_t>(unsignedValue);
     } else if (found->is_number_integer()) {
-        value = found->get<std::int64_t>();
+        value = found->template get<std::int64_t>();
     } else {
         return std::nullopt;
     }
@@ -66,10 +70,21 @@ std::optional<std::int64_t> integerMember(const Json& object, const char* name, 
     return value;
 }
 
-bool boolMember(const Json& object, const char* name)
+template <typename Object>
+bool boolMember(const Object& object, const char* name)
 {
     const auto found = object.find(name);
-    return found != object.end() && found->is_boolean() && found->get<bool>();
+    return found != object.end() && found->is_boolean() && found->template get<bool>();
+}
+
+// An empty object with room for members. The ordered object keeps its members in a vector;
+// without the room each growth would copy every member it holds, nested objects and arrays
+// whole.
+Json objectWithRoom(std::size_t members)
+{
+    Json object = Json::object();
+    object.get_ref<Json::object_t&>().reserve(members);
+    return object;
 }
 
 Json textOrNull(const std::string& text)
@@ -94,16 +109,28 @@ bool UnitState::takeLine(std::string_view line)
     // An event is one object on its line, as the writer puts it: anything else is turned away
     // before the parser (which words a message for every error it meets) is asked.
     if (line.size() > kMaxEventLineBytes || line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
-    const Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (!isOneJsonObject(line)) return false;
+    const EventJson event = EventJson::parse(line, nullptr, /*allow_exceptions=*/false);
     return take(event);
 }
 
 bool UnitState::take(const Json& event)
 {
+    return takeEvent(event);
+}
+
+bool UnitState::take(const EventJson& event)
+{
+    return takeEvent(event);
+}
+
+template <typename Object>
+bool UnitState::takeEvent(const Object& event)
+{
     if (!event.is_object()) return false;
     const auto name = event.find("event");
     if (name == event.end() || !name->is_string()) return false;
-    const std::string& kind = name->get_ref<const std::string&>();
+    const std::string& kind = name->template get_ref<const std::string&>();
 
     if (kind == event::kIdentified) return takeIdentified(event);
     if (kind == event::kBlankCheck) return true;
@@ -146,7 +173,8 @@ bool UnitState::take(const Json& event)
     return false;
 }
 
-bool UnitState::takeFirmwareRefused(const Json& event)
+template <typename Object>
+bool UnitState::takeFirmwareRefused(const Object& event)
 {
     const auto file = textMember(event, "file");
     const auto kind = textMember(event, "kind");
@@ -161,7 +189,8 @@ bool UnitState::takeFirmwareRefused(const Json& event)
     return true;
 }
 
-bool UnitState::takeIdentified(const Json& event)
+template <typename Object>
+bool UnitState::takeIdentified(const Object& event)
 {
     const auto serial = textMember(event, "serial");
     const auto port = textMember(event, "port");
@@ -180,7 +209,8 @@ bool UnitState::takeIdentified(const Json& event)
     return true;
 }
 
-bool UnitState::takeBlock(const Json& event, bool verify)
+template <typename Object>
+bool UnitState::takeBlock(const Object& event, bool verify)
 {
     const auto block = integerMember(event, "block", 0, kMaxBlockCount);
     if (!block) return false;
@@ -195,7 +225,8 @@ bool UnitState::takeBlock(const Json& event, bool verify)
     return true;
 }
 
-bool UnitState::takeResult(const Json& event)
+template <typename Object>
+bool UnitState::takeResult(const Object& event)
 {
     const auto status = integerMember(event, "exitStatus", 0, kMaxExitStatus);
     if (!status) return false;
@@ -219,7 +250,8 @@ bool UnitState::takeResult(const Json& event)
     return true;
 }
 
-bool UnitState::takeCheck(const Json& event)
+template <typename Object>
+bool UnitState::takeCheck(const Object& event)
 {
     std::optional<CheckResult> result = checkResultFrom(event);
     if (!result) return false;
@@ -297,7 +329,7 @@ std::string isoTime(std::chrono::system_clock::time_point time)
 
 Json codeObject(std::uint8_t code)
 {
-    Json object = Json::object();
+    Json object = objectWithRoom(2);
     object["code"] = code;
     object["name"] = resultName(code);
     return object;
@@ -305,19 +337,25 @@ Json codeObject(std::uint8_t code)
 
 Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
 {
-    Json unit = Json::object();
+    constexpr std::size_t kUnitMembers = 21;
+    Json unit = objectWithRoom(kUnitMembers);
     const std::string& serial = state.identified() ? state.serial() : extras.serial;
     const std::string& port = state.identified() ? state.port() : extras.port;
     unit["serial"] = textOrNull(serial);
     unit["port"] = textOrNull(port);
     if (state.entry()) {
         const ReportEntry& entry = *state.entry();
-        unit["entry"] = Json{{"model", entry.model}, {"target", entry.target}, {"version", entry.version},
-                             {"firmwareFile", entry.firmwareFile}};
+        Json object = objectWithRoom(4);
+        object["model"] = entry.model;
+        object["target"] = entry.target;
+        object["version"] = entry.version;
+        object["firmwareFile"] = entry.firmwareFile;
+        unit["entry"] = std::move(object);
     } else {
         unit["entry"] = nullptr;
     }
     Json stored = Json::array();
+    stored.get_ref<Json::array_t&>().reserve(state.storedCodes().size());
     for (std::uint8_t code : state.storedCodes()) stored.push_back(codeObject(code));
     unit["stored"] = std::move(stored);
     const std::uint8_t finalCode = state.finalCode();
@@ -326,10 +364,12 @@ Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
         const auto positionOrNull = [](const std::optional<std::int64_t>& value) {
             return value ? Json(*value) : Json();
         };
-        unit["firmwareProblem"] = Json{{"kind", refusal->kind},
-                                       {"record", positionOrNull(refusal->record)},
-                                       {"line", positionOrNull(refusal->line)},
-                                       {"address", positionOrNull(refusal->address)}};
+        Json problem = objectWithRoom(4);
+        problem["kind"] = refusal->kind;
+        problem["record"] = positionOrNull(refusal->record);
+        problem["line"] = positionOrNull(refusal->line);
+        problem["address"] = positionOrNull(refusal->address);
+        unit["firmwareProblem"] = std::move(problem);
     } else {
         unit["firmwareProblem"] = nullptr;
     }

@@ -43,6 +43,9 @@
 #include <vector>
 
 using Json = nlohmann::ordered_json;
+// What a received event line is parsed into: its members' order does not matter to the
+// reader, and the unordered object takes each member without moving the ones before it.
+using EventJson = nlohmann::json;
 
 // Event lines longer than this are not events (and are not parsed). An event line is its
 // object alone: "{" first, "}" last.
@@ -72,6 +75,8 @@ struct ReportEntry {
     std::string target;
     std::string version;
     std::string firmwareFile;
+
+    bool operator==(const ReportEntry&) const = default;
 };
 
 // Why the firmware file was refused before anything was sent (result 3), as the report
@@ -84,6 +89,8 @@ struct FirmwareRefusal {
     std::optional<std::int64_t> line;
     std::optional<std::int64_t> address;
     std::string text;
+
+    bool operator==(const FirmwareRefusal&) const = default;
 };
 
 // What the unit's memory holds after the run, as far as the frames sent to it tell.
@@ -101,6 +108,7 @@ class UnitState {
 public:
     // Takes one event; false when it is not an event this program knows (it is then left out).
     bool take(const Json& event);
+    bool take(const EventJson& event);
     // Takes one line of the channel (without its line end): parsed, then taken. False for a
     // line that is not a JSON object of a known event.
     bool takeLine(std::string_view line);
@@ -151,12 +159,16 @@ public:
     // --skip-current found the unit current and left it alone.
     bool leftAlone() const;
 
+    // Member by member: a state that took no event equals UnitState{}.
+    bool operator==(const UnitState&) const = default;
+
 private:
-    bool takeIdentified(const Json& event);
-    bool takeBlock(const Json& event, bool verify);
-    bool takeResult(const Json& event);
-    bool takeCheck(const Json& event);
-    bool takeFirmwareRefused(const Json& event);
+    template <typename Object> bool takeEvent(const Object& event);
+    template <typename Object> bool takeIdentified(const Object& event);
+    template <typename Object> bool takeBlock(const Object& event, bool verify);
+    template <typename Object> bool takeResult(const Object& event);
+    template <typename Object> bool takeCheck(const Object& event);
+    template <typename Object> bool takeFirmwareRefused(const Object& event);
 
     bool identified_ = false;
     bool resultKnown_ = false;

@@ -35,6 +35,8 @@ struct CheckResult {
     int blocksVerified = 0;        // acknowledged in the verify pass, from block 0 on
     int refusedBlock = -1;         // Differs in the verify pass: the block the unit refused
     int unansweredBlock = -1;      // BlockUnanswered: the block that got no answer
+
+    bool operator==(const CheckResult&) const = default;
 };
 
 // The check, on the worker thread. When the unit could not be identified or its firmware

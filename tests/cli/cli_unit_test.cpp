@@ -22,6 +22,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -103,13 +104,20 @@ TEST(UnitEvents, WhatIsNotAKnownEventIsLeftOut)
                              R"({"event":"code","code":300})", R"({"event":"code","code":"12"})",
                              R"({"event":"blockWritten","block":-1})", R"({"event":"identified","serial":"X"})",
                              R"({"event":"result","exitStatus":-4})", R"({"event":"result","exitStatus":1e400})",
-                             "{\"event\":\"code\",\"code\":12}{"}) {
+                             "{\"event\":\"code\",\"code\":12}{",
+                             // Two objects, a string left open, brackets that do not pair up.
+                             R"({"event":"code","code":12}{"event":"code","code":13})",
+                             R"({"event":"code","code":12,"name":"ERROR}")", R"({"event":"code","code":12,"x":"\"})",
+                             R"({"event":"code","code":12,"x":[}])", R"({"event":"code","code":12}]})"}) {
         EXPECT_FALSE(state.takeLine(line)) << line;
     }
     EXPECT_FALSE(state.takeLine(std::string(kMaxEventLineBytes + 1, ' ')));
     EXPECT_TRUE(state.storedCodes().empty());
     EXPECT_FALSE(state.identified());
     EXPECT_FALSE(state.resultKnown());
+    // Brackets, quotes and backslashes within strings are text.
+    EXPECT_TRUE(state.takeLine(R"({"event":"portError","port":"COM\"}{7","error":"a \\\" b}]\\"})"));
+    EXPECT_EQ(state.lastError(), R"(a \" b}]\)");
     // Members this program does not know are fine.
     EXPECT_TRUE(state.takeLine(R"({"event":"code","code":9,"name":"ERROR_ERASE_ALREADY_BLANK","later":[1]})"));
     EXPECT_EQ(state.storedCodes(), std::vector<std::uint8_t>{9});
@@ -182,17 +190,36 @@ TEST(UnitEvents, TimesAreUtcWithMillisecondsAndTheLengthIsTheSteadyClocks)
     EXPECT_EQ(times.end - times.start, duration_cast<system_clock::duration>(times.length));
 }
 
+// The lines the reader gives for bytes, copied.
+std::vector<std::string> linesFrom(LineReader& reader, std::string_view bytes)
+{
+    std::vector<std::string> lines;
+    reader.take(bytes, [&lines](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
 TEST(EventChannel, LinesAreTakenWholeAndOverlongOnesDropped)
 {
     LineReader reader(16);
-    EXPECT_TRUE(reader.take("{\"a\"").empty());
-    EXPECT_EQ(reader.take(":1}\n{\"b\":2}\n{"), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}"}));
-    EXPECT_EQ(reader.take("}\n"), std::vector<std::string>{"{}"});
+    EXPECT_TRUE(linesFrom(reader, "{\"a\"").empty());
+    EXPECT_EQ(linesFrom(reader, ":1}\n{\"b\":2}\n{"), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}"}));
+    EXPECT_EQ(linesFrom(reader, "}\n"), std::vector<std::string>{"{}"});
     // Too long, in pieces: dropped up to its end, the next line is taken again.
-    EXPECT_TRUE(reader.take("0123456789").empty());
-    EXPECT_TRUE(reader.take("0123456789").empty());
-    EXPECT_EQ(reader.take("0123456789\nshort\n"), std::vector<std::string>{"short"});
-    EXPECT_EQ(reader.take("\n"), std::vector<std::string>{""});
+    EXPECT_TRUE(linesFrom(reader, "0123456789").empty());
+    EXPECT_TRUE(linesFrom(reader, "0123456789").empty());
+    EXPECT_EQ(linesFrom(reader, "0123456789\nshort\n"), std::vector<std::string>{"short"});
+    EXPECT_EQ(linesFrom(reader, "\n"), std::vector<std::string>{""});
+    // The limit itself is allowed, whole or in pieces; one byte more is not, whole or in
+    // pieces, nor when only the line's last piece makes it too long.
+    EXPECT_EQ(linesFrom(reader, "0123456789abcdef\n"), std::vector<std::string>{"0123456789abcdef"});
+    EXPECT_TRUE(linesFrom(reader, "01234567").empty());
+    EXPECT_EQ(linesFrom(reader, "89abcdef\n"), std::vector<std::string>{"0123456789abcdef"});
+    EXPECT_EQ(linesFrom(reader, "0123456789abcdefg\nnext\n"), std::vector<std::string>{"next"});
+    EXPECT_TRUE(linesFrom(reader, "01234567").empty());
+    EXPECT_EQ(linesFrom(reader, "89abcdefg\nnext\n"), std::vector<std::string>{"next"});
+    // A line kept from before does not leak into the next one.
+    EXPECT_TRUE(linesFrom(reader, "{\"c\"").empty());
+    EXPECT_EQ(linesFrom(reader, ":3}\n\n{\"d\":4}\n"), (std::vector<std::string>{"{\"c\":3}", "", "{\"d\":4}"}));
 
     std::uint64_t number = 0;
     EXPECT_TRUE(parseHandleNumber("17", number));

@@ -49,10 +49,10 @@ TEST(EventChannel, EventsFromTwoThreadsArriveAsWholeLines)
     LineReader lines(kMaxEventLineBytes);
     UnitState state;
     int count = 0;
-    for (const std::string& line : lines.take(received)) {
+    lines.take(received, [&](std::string_view line) {
         EXPECT_TRUE(state.takeLine(line)) << line;
         ++count;
-    }
+    });
     EXPECT_EQ(count, 2 * kEventsPerThread);
     EXPECT_EQ(state.blocksWritten(), kEventsPerThread);
     EXPECT_EQ(state.blocksVerified(), kEventsPerThread);

@@ -2,6 +2,7 @@
 #include "cli/json_syntax.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <charconv>
 #include <cstddef>
@@ -14,6 +15,14 @@ namespace {
 constexpr long long kExponentCap = 1000000;
 // A number without an exponent and of no more characters than this is a finite double.
 constexpr std::size_t kAlwaysFiniteChars = 300;
+
+// The bytes a string holds as they are: printable ASCII but the quote and the backslash.
+// Strings are most of an event line; a table look-up per byte keeps their scan short.
+constexpr std::array<bool, 256> kPlainInString = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+    return plain;
+}();
 
 class Scanner {
 public:
@@ -190,6 +199,7 @@ private:
     {
         ++pos_;
         while (true) {
+            while (pos_ < text_.size() && kPlainInString[static_cast<unsigned char>(text_[pos_])]) ++pos_;
             const int c = peek();
             if (c < 0) return false;   // left open
             ++pos_;

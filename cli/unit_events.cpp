@@ -337,7 +337,7 @@ Json codeObject(std::uint8_t code)
 
 Json unitReportObject(const UnitState& state, const UnitReportExtras& extras)
 {
-    constexpr std::size_t kUnitMembers = 21;
+    constexpr std::size_t kUnitMembers = 24;   // every member below
     Json unit = objectWithRoom(kUnitMembers);
     const std::string& serial = state.identified() ? state.serial() : extras.serial;
     const std::string& port = state.identified() ? state.port() : extras.port;

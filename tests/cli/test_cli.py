@@ -128,6 +128,17 @@ def test_timer_the_driver_kept_is_reported_with_how_to_lower_it(data):
     assert (data / "record.txt").read_text().splitlines()[-1].startswith("converter: FT232R, latency timer 8 ms; ")
 
 
+def test_timer_is_read_from_the_updated_converter_not_one_whose_serial_begins_alike(data):
+    """FTVF8H3N99 is another converter (listed first, its driver keeping 16 ms): the timer said
+    and reported is the updated FTVF8H3N's own 1 ms, so nothing is said about it."""
+    result = run_cli(data, "-y", "--language", "en", "--serial", "FTVF8H3N", "--json", "report.json",
+                     testbed=["--unit", "FTVF8H3N99", "--fault", "keep-latency-timer",
+                              "--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r"])
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "latency timer" not in result.stdout
+    assert json.loads((data / "report.json").read_text())["units"][0]["latencyTimerMs"] == 1
+
+
 def test_check_reads_the_latency_timer_as_an_update_does(data):
     """A check goes through the same converter: after it, the kept 8 ms timer is said once
     and carried by the report, beside the verdict (a blank unit differs: 24)."""

@@ -315,9 +315,10 @@ void takeEvents(std::vector<Unit>& units)
     }
 }
 
-// The summary's lines below the table: the duplicate serials,
-// what each stopped unit's memory holds, and the reasons the children gave.
-void printNotes(const std::vector<Unit>& units, const CliTexts& texts, bool stopsSent)
+// The summary's lines below the table: the duplicate serials, what each stopped unit's
+// memory holds, the reasons the children gave, and (Linux) each converter whose driver kept
+// a slow latency timer despite the request for low latency.
+void printNotes(const std::vector<Unit>& units, const CliTexts& texts, int lang, bool stopsSent)
 {
     std::vector<std::string> notes;
     std::vector<std::string> duplicateSerials;
@@ -344,6 +345,13 @@ void printNotes(const std::vector<Unit>& units, const CliTexts& texts, bool stop
         }
         if (const auto& refusal = state.firmwareRefusal()) notes.push_back(head + refusal->file + ": " + refusal->text);
         if (!state.reportProblem().empty()) notes.push_back(head + state.reportProblem());
+        // Windows said this before the units started, from the registry. Not said for a
+        // converter that has gone since: there is no file to name.
+        if (const auto latencyMs = state.latencyTimerMs();
+            latencyMs && *latencyMs > kLatencyTimerHintAboveMs && !latencyTimerInRegistry()) {
+            const std::string file = latencyTimerFile(unit.serial);
+            if (!file.empty()) notes.push_back(latencyStayedLine(lang, unit.shownSerial, *latencyMs, file));
+        }
     }
     if (notes.empty()) return;
     std::printf("\n");
@@ -510,7 +518,7 @@ int runAllUnits(const CliOptions& options, int lang, ReportTarget* report, const
         rows.push_back({shownField(entry.serial), shownField(entry.portName), "-", "-", text(texts.allNotConnected), "-"});
     }
     printTable(rows);
-    printNotes(units, texts, stopsSent);
+    printNotes(units, texts, lang, stopsSent);
     std::fflush(stdout);
 
     // A stop that came after every unit had finished changed nothing.

@@ -438,7 +438,8 @@ def test_a_busy_port_during_all_is_named_in_the_summary_and_the_report(data):
 
 def test_each_unit_reports_its_own_converters_latency_timer(data):
     """Each child reads its converter's latency timer after its update and sends it as an
-    event: the report carries it per unit, also for a unit whose firmware was refused."""
+    event: the report carries it per unit, also for a unit whose firmware was refused, and
+    the summary names the converter whose driver kept a slow timer, with its sysfs file."""
     testbed = ["--unit", "FTVF2Q7K", "--end-address", "0FFF", "--ft232r",
                "--unit", "FTVF8H3N", "--end-address", "7FFF", "--ft232r", "--latency-timer", "8",
                "--fault", "keep-latency-timer"]
@@ -448,6 +449,10 @@ def test_each_unit_reports_its_own_converters_latency_timer(data):
     first, second = json.loads((data / "report.json").read_text())["units"]
     assert (first["serial"], first["latencyTimerMs"]) == ("FTVF2Q7K", 1)
     assert (second["serial"], second["latencyTimerMs"]) == ("FTVF8H3N", 8)
+    hints = [line for line in result.stdout.splitlines() if "latency timer" in line]
+    assert hints == ["Converter FTVF8H3N: its latency timer is 8 ms although the program asked the driver for "
+                     "low latency, which makes an update wait about 3 s longer than at 1 ms; to lower it, root "
+                     "writes 1 into /sys/bus/usb-serial/devices/ttyUSB1/latency_timer."], result.stdout
 
 
 def test_converters_that_share_a_serial_are_named_and_none_is_updated(data):

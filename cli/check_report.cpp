@@ -3,6 +3,7 @@
 #include "cli/check_report.h"
 
 #include "cli/cli_texts.h"
+#include "cli/json_members.h"
 #include "files/texts.h"
 
 #include <cstdio>
@@ -50,16 +51,12 @@ Json numberOrNull(int value)
 
 constexpr int kMaxBlocks = 1 << 16;   // far above any unit's 512
 
-// The member name of object when it is an integer within [low, high]; nothing otherwise
-// (also when it is null or missing).
+// integerMember for the int fields of a check result.
 template <typename Object>
 std::optional<int> intMember(const Object& object, const char* name, int low, int high)
 {
-    const auto found = object.find(name);
-    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
-    const auto value = found->template get<std::int64_t>();
-    if (value < low || value > high) return std::nullopt;
-    return static_cast<int>(value);
+    const auto value = integerMember(object, name, low, high);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
 template <typename Object>

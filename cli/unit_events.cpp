@@ -2,10 +2,9 @@
 // The unit's events taken into its state, and the state given as the report's unit object.
 #include "cli/unit_events.h"
 
-#include "cli/json_syntax.h"
-
 #include "cli/check_report.h"
-
+#include "cli/json_members.h"
+#include "cli/json_syntax.h"
 #include "files/texts.h"
 #include "link/latency_timer.h"
 #include "update/result_codes.h"
@@ -48,26 +47,6 @@ std::optional<std::string> textMember(const Object& object, const char* name)
     const auto found = object.find(name);
     if (found == object.end() || !found->is_string()) return std::nullopt;
     return safeText(found->template get_ref<const std::string&>());
-}
-
-// The member name of object when it is an integer within [low, high].
-template <typename Object>
-std::optional<std::int64_t> integerMember(const Object& object, const char* name, std::int64_t low, std::int64_t high)
-{
-    const auto found = object.find(name);
-    if (found == object.end()) return std::nullopt;
-    std::int64_t value = 0;
-    if (found->is_number_unsigned()) {
-        const auto unsignedValue = found->template get<std::uint64_t>();
-        if (unsignedValue > static_cast<std::uint64_t>(high)) return std::nullopt;
-        value = static_cast<std::int64_t>(unsignedValue);
-    } else if (found->is_number_integer()) {
-        value = found->template get<std::int64_t>();
-    } else {
-        return std::nullopt;
-    }
-    if (value < low || value > high) return std::nullopt;
-    return value;
 }
 
 template <typename Object>

@@ -10,7 +10,7 @@ run_pkgs=(build-essential cmake pkg-config libfltk1.3-dev libudev-dev umockdev l
 test_pkgs=(googletest libgtest-dev clang libclang-rt-14-dev python3-pytest imagemagick
            g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
            wine wine64 zip nsis locales
-           debhelper dpkg-dev help2man nlohmann-json3-dev lintian appstream desktop-file-utils git)
+           debhelper dpkg-dev help2man lintian appstream desktop-file-utils git)
 # The FLTK 1.4 build that the window tests also run on (Wayland with the X11 fallback, as
 # cmake/FltkSource.cmake configures it: what FLTK 1.4.5's CMake requires for that), and the
 # compositor of its Wayland test.

@@ -86,14 +86,16 @@ if [ $quick -eq 0 ]; then
   run_ctest build-asan -LE 'gui|bench' -j "$jobs"
 
   step "ThreadSanitizer (worker and threaded tests)" "ThreadSanitizer build and tests"
-  build build-tsan -DVF_SANITIZE=thread -DVF_GUI=OFF
+  # Only the programs of the tests labelled "threads" (the target thread_tests).
+  build_targets build-tsan thread_tests \
+    -DVF_SANITIZE=thread -DVF_GUI=OFF || { status=1; failed=$((failed + 1)); echo "FAIL: the ThreadSanitizer build"; }
   TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L threads
 
   step "Fuzz targets (libFuzzer)" "Fuzz targets"
   cmake -S "$root" -B build-fuzz -DVF_FUZZ=ON -DVF_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build-fuzz -j "$jobs" --target fuzz_hex_reader fuzz_device_list fuzz_event_lines link_fuzz_reply >/dev/null
-  run_ctest build-fuzz -L fuzz
+  run_ctest build-fuzz -L fuzz -j "$jobs"   # each fuzzer runs on one core
 
   step "Debian packages (built twice, lintian, AppStream, desktop entry)" "Debian packages"
   cmake -S "$root" -B build -DVF_DEB_TESTS=ON >/dev/null

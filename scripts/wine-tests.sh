@@ -382,7 +382,8 @@ do_serial() {
     trap 'kill ${first_pid:-} ${second_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
     python3 "$here/scripts/vf_image.py" image "$sample/VX36C_V107.hex" "$work/expected.bin" --size 32768 \
         || fail "vf_image"
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n' \
+    # The driver's latency timers: 16 ms (its default) on COM7, 1 ms on COM8.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\VID_0403+PID_6001+FTVF2Q7KA\\0000\\Device Parameters]\r\n"PortName"="COM7"\r\n"LatencyTimer"=dword:00000010\r\n\r\n[%s\\VID_0403+PID_6001+FTVF8H3NA\\0000\\Device Parameters]\r\n"PortName"="COM8"\r\n"LatencyTimer"=dword:00000001\r\n' \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" \
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS" >"$work/ftdibus.reg"
     load_registry "$work/ftdibus.reg"
@@ -439,9 +440,13 @@ PYTHON
         && grep -q "^FTVF8H3N  COM8  VX-36 Compact  1.07     finished                      written and verified$" "$work/all.out" \
         || { cat "$work/all.out"; fail "--all summary under Wine"; }
     cmp "$work/expected.bin" "$work/all8.bin" || fail "--all: the unit on COM8 does not hold the firmware image"
-    python3 -c 'import json,sys; print([u["result"]["code"] for u in json.load(open(sys.argv[1]))["units"]])' \
-        "$work/data/all.json" | grep -q '^\[12, 23\]$' || fail "--all report under Wine"
-    echo "PASS serial: --all updates both units at once under Wine; one refused block stops only its unit"
+    python3 -c 'import json,sys; print([(u["result"]["code"], u["latencyTimerMs"]) for u in json.load(open(sys.argv[1]))["units"]])' \
+        "$work/data/all.json" | grep -q '^\[(12, 16), (23, 1)\]$' || fail "--all report under Wine"
+    # The hint for the converter at 16 ms comes once, before the units start; none for 1 ms.
+    [ "$(grep -c 'latency timer' "$work/all.out")" -eq 1 ] \
+        && grep -q '^Converter FTVF2Q7K: its latency timer is 16 ms, ' "$work/all.out" \
+        || { cat "$work/all.out"; fail "--all latency timer hint under Wine"; }
+    echo "PASS serial: --all updates both units at once under Wine; one refused block stops only its unit; each unit's latency timer reported"
     plug_ports
     load_registry ""
 }

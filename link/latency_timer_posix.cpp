@@ -21,6 +21,7 @@ struct PortTimer {
 std::optional<PortTimer> findPortTimer(std::string_view serial)
 {
     std::optional<PortTimer> timer;
+    if (serial.empty()) return timer;   // a converter without a serial is nobody's
     forEachFtdiDevice("usb-serial", [&](udev_device* port, udev_device* usbDevice) {
         if (udevSysattr(usbDevice, "serial") != serial) return true;
         timer.emplace();

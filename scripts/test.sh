@@ -82,7 +82,7 @@ if [ $quick -eq 0 ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
   step "AddressSanitizer + UndefinedBehaviorSanitizer" "AddressSanitizer + UBSan build and tests"
-  build build-asan -DVF_SANITIZE=address,undefined -DVF_GUI=OFF
+  build build-asan -DVF_SANITIZE=address,undefined -DVF_GUI=OFF -DVF_BENCH=OFF   # the benchmark programs run no test
   run_ctest build-asan -LE 'gui|bench' -j "$jobs"
 
   step "ThreadSanitizer (worker and threaded tests)" "ThreadSanitizer build and tests"
